@@ -1,0 +1,8 @@
+// UNINSTAL.EXE: undoes an installation recorded in an installation log.
+#include "runflow.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    RunProgram(instance, commandLine);
+    return 0;
+}

@@ -1,0 +1,135 @@
+#include "paths.h"
+#include "text.h"
+#include <string.h>
+
+int FindFirstEntry(const char *pattern, FindRecord *rec)
+{
+    rec->Handle = FindFirstFileA(pattern, &rec->Data);
+    if (rec->Handle == INVALID_HANDLE_VALUE)
+        return 1;
+    CopyText(rec->Name, sizeof rec->Name, rec->Data.cFileName);
+    rec->Attributes = rec->Data.dwFileAttributes;
+    return 0;
+}
+
+int FindNextEntry(FindRecord *rec)
+{
+    if (rec->Handle == INVALID_HANDLE_VALUE || !FindNextFileA(rec->Handle, &rec->Data))
+        return 1;
+    CopyText(rec->Name, sizeof rec->Name, rec->Data.cFileName);
+    rec->Attributes = rec->Data.dwFileAttributes;
+    return 0;
+}
+
+void EndFind(FindRecord *rec)
+{
+    if (rec->Handle != INVALID_HANDLE_VALUE)
+        FindClose(rec->Handle);
+    rec->Handle = INVALID_HANDLE_VALUE;
+}
+
+int FileExists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+char *FileNamePart(char *path)
+{
+    char *slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+const char *FileNamePart(const char *path)
+{
+    const char *slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+// A component that a directory search would treat as a pattern, or that
+// names a relative step, is never replaced by what the search finds.
+static int IsSearchableName(const char *name, size_t len)
+{
+    if (len == 0)
+        return 0;
+    if ((len == 1 && name[0] == '.') || (len == 2 && name[0] == '.' && name[1] == '.'))
+        return 0;
+    for (size_t i = 0; i < len; i++)
+        if (name[i] == '*' || name[i] == '?')
+            return 0;
+    return 1;
+}
+
+void NormalizePath(char *path, size_t cap, int longNames)
+{
+    char work[2 * MAX_PATH];
+    if (cap == 0 || cap > sizeof work || strnlen(path, cap) >= cap)
+        return;
+
+    // A bare name is completed with the current directory.
+    if (!strchr(path, '\\')) {
+        char dir[MAX_PATH];
+        DWORD n = GetCurrentDirectoryA(sizeof dir, dir);
+        if (n == 0 || n >= sizeof dir)
+            return;
+        CopyText(work, sizeof work, dir);
+        if (n == 0 || dir[n - 1] != '\\')
+            AppendText(work, sizeof work, "\\");
+        if (AppendText(work, sizeof work, path) != TEXT_FIT || strlen(work) >= cap)
+            return;             // would not fit: leave the name as it was
+    } else {
+        CopyText(work, sizeof work, path);
+    }
+
+    if (((work[0] >= 'a' && work[0] <= 'z') || (work[0] >= 'A' && work[0] <= 'Z')) &&
+        work[1] == ':' && work[0] >= 'a')
+        work[0] = (char)(work[0] - 'a' + 'A');
+
+    // Skip the root: "\\server\" first, then the first component and its backslash.
+    size_t pos = 0;
+    if (work[0] == '\\' && work[1] == '\\') {
+        const char *s = strchr(work + 2, '\\');
+        if (!s) {
+            CopyText(path, cap, work);
+            return;
+        }
+        pos = (size_t)(s - work) + 1;
+    }
+    const char *s = strchr(work + pos, '\\');
+    if (!s) {
+        CopyText(path, cap, work);
+        return;
+    }
+    pos = (size_t)(s - work) + 1;
+
+    while (work[pos]) {
+        const char *end = strchr(work + pos, '\\');
+        size_t len = end ? (size_t)(end - (work + pos)) : strlen(work + pos);
+        if (IsSearchableName(work + pos, len)) {
+            char probe[2 * MAX_PATH];
+            CopyTextN(probe, sizeof probe, work, pos + len);
+            FindRecord rec;
+            if (FindFirstEntry(probe, &rec) == 0) {
+                const char *found = (!longNames && rec.Data.cAlternateFileName[0])
+                                        ? rec.Data.cAlternateFileName
+                                        : rec.Name;
+                size_t flen = strlen(found);
+                size_t total = strlen(work) - len + flen;
+                if (total >= cap) {
+                    EndFind(&rec);
+                    return;     // the found name would not fit: keep the path as given
+                }
+                char rest[2 * MAX_PATH];
+                CopyText(rest, sizeof rest, work + pos + len);
+                work[pos] = 0;
+                AppendText(work, sizeof work, found);
+                AppendText(work, sizeof work, rest);
+                len = flen;
+            }
+            EndFind(&rec);
+        }
+        pos += len;
+        if (work[pos] == '\\')
+            pos++;
+    }
+    CopyText(path, cap, work);
+}

@@ -1,0 +1,30 @@
+// Path and file helpers: the normaliser, existence test, file-name position
+// and the directory search wrappers. No state, no messages.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+struct FindRecord {
+    char Name[MAX_PATH];        // current entry's name as stored
+    DWORD Attributes;           // 0x10 = directory
+    HANDLE Handle;              // INVALID_HANDLE_VALUE when nothing was found
+    WIN32_FIND_DATAA Data;      // also carries the short (8.3) name
+};
+
+// 0 = found (record filled), 1 = nothing (more) found.
+int FindFirstEntry(const char *pattern, FindRecord *rec);
+int FindNextEntry(FindRecord *rec);
+void EndFind(FindRecord *rec);
+
+int FileExists(const char *path);
+
+// Rewrites path in place so that every existing component is spelt as on
+// disk: long names (longNames 1) or short 8.3 names (0). cap is the buffer's
+// capacity. Components that do not exist (arguments after a file name, say)
+// and components with wildcards stay as they are; when a found name would not
+// fit, the whole path is left unchanged.
+void NormalizePath(char *path, size_t cap, int longNames);
+
+// Position just behind the last backslash, or the start of the path.
+char *FileNamePart(char *path);
+const char *FileNamePart(const char *path);

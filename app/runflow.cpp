@@ -1,0 +1,333 @@
+#include "runflow.h"
+#include "background.h"
+#include "paths.h"
+#include "pending.h"
+#include "relocate.h"
+#include "state.h"
+#include "text.h"
+#include "../engine/uninstall.h"
+#include "../log/inventory.h"
+#include "../log/logread.h"
+#include "../report/mif.h"
+#include "../resources/resource.h"
+#include "../ui/messages.h"
+#include "../ui/wizard.h"
+#include <commdlg.h>
+#include <stdlib.h>
+#include <string.h>
+
+// Resources locked at start and released at the end of the run.
+static HGLOBAL WizardTemplate, SharedTemplate, WizardBitmapData;
+static HMODULE Ctl3dLibrary;
+
+void DetectPlatform(void)
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;   // 148
+    GetVersionExA(&info);
+    PlatformKind = info.dwPlatformId == VER_PLATFORM_WIN32_NT ? PLATFORM_NT : PLATFORM_OTHER;
+    Version4OrLater = info.dwMajorVersion >= 4;
+}
+
+void FindProgramPaths(void)
+{
+    char own[PATH_CAP];
+    DWORD n = GetModuleFileNameA(NULL, own, sizeof own);
+    if (n == 0 || n >= sizeof own) {
+        // A path that does not fit is not cut into another path.
+        ProgramPath[0] = SettingsPath[0] = 0;
+        return;
+    }
+    CopyText(ProgramPath, sizeof ProgramPath, own);
+    NormalizePath(ProgramPath, sizeof ProgramPath, 1);
+    CopyText(SettingsPath, sizeof SettingsPath, own);
+    size_t len = strlen(SettingsPath);
+    if (len >= 3)
+        memcpy(SettingsPath + len - 3, "INI", 3);
+}
+
+void ChooseDefaultLog(char *text, size_t cap)
+{
+    if (text[0] || !SettingsPath[0])
+        return;
+    char path[PATH_CAP];
+    CopyText(path, sizeof path, SettingsPath);
+    NormalizePath(path, sizeof path, 0);
+    *FileNamePart(path) = 0;
+    if (AppendText(path, sizeof path, "INSTALL.LOG") != TEXT_FIT)
+        return;
+    if (FileExists(path))
+        CopyText(text, cap, path);
+}
+
+static const char *SkipBlanks(const char *p)
+{
+    while (*p == ' ')
+        p++;
+    return p;
+}
+
+void ParseOptions(const char *text, char *rest, size_t restCap)
+{
+    const char *p = text;
+    while (*p == '/') {
+        char letter = p[1];
+        char upper = (letter >= 'a' && letter <= 'z') ? (char)(letter - 'a' + 'A') : letter;
+        if (upper == 'A') {
+            Automatic = 1;
+        } else if (upper == 'S') {
+            Silent = 1;
+            Automatic = 1;
+        } else if (upper == 'R') {
+            Rollback = 1;
+        } else if (upper == 'Z') {
+            if (letter == 'z')
+                CleanupMode = 1;
+        } else {
+            break;      // not an option: the text from this "/" on is the log path
+        }
+        p = SkipBlanks(p + 2);
+    }
+    p = SkipBlanks(p);
+    const char *blank = strchr(p, ' ');
+    if (!blank || CleanupMode) {
+        CopyText(rest, restCap, p);
+        return;
+    }
+    CopyTextN(rest, restCap, p, (size_t)(blank - p));
+    const char *title = blank + 1;
+    if (*title == '"')
+        title++;
+    CopyText(WindowTitle, sizeof WindowTitle, title);
+    size_t len = strlen(WindowTitle);
+    if (len && WindowTitle[len - 1] == '"')
+        WindowTitle[len - 1] = 0;
+}
+
+static HGLOBAL LockResourceById(int id, LPCSTR type)
+{
+    HRSRC info = FindResourceA(ProgramInstance, MAKEINTRESOURCEA(id), type);
+    HGLOBAL data = info ? LoadResource(ProgramInstance, info) : NULL;
+    if (data)
+        LockResource(data);
+    return data;
+}
+
+static void LoadCtl3d(void)
+{
+    Ctl3dLibrary = LoadLibraryA("CTL3D32.DLL");
+    if (!Ctl3dLibrary)
+        return;
+    Ctl3dRegisterFn = (Ctl3dProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dRegister");
+    Ctl3dUnregisterFn = (Ctl3dProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dUnregister");
+    Ctl3dAutoSubclassFn = (Ctl3dProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dAutoSubclass");
+    Ctl3dSubclassDlgExFn = (Ctl3dDlgProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dSubclassDlgEx");
+    if (Ctl3dRegisterFn) {
+        if (Ctl3dRegisterFn(ProgramInstance)) {
+            Ctl3dActive = 1;
+            if (!Version4OrLater && Ctl3dAutoSubclassFn)
+                Ctl3dAutoSubclassFn(ProgramInstance);
+        }
+    }
+}
+
+static void AskForLog(void)
+{
+    char description[PATH_CAP];
+    LoadMessage(1, description, sizeof description);
+    // description NUL pattern NUL NUL
+    char filter[PATH_CAP + 32];
+    size_t d = strlen(description);
+    memcpy(filter, description, d + 1);
+    memcpy(filter + d + 1, "install.log\0", 13);
+    char file[PATH_CAP] = "INSTALL.LOG";
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = MainWindow;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.Flags = OFN_FILEMUSTEXIST;
+    if (GetOpenFileNameA(&ofn))
+        CopyText(LogPath, sizeof LogPath, file);
+    else
+        LogPath[0] = 0;
+}
+
+// Waits for Finish or Cancel in the wizard. Blocks between messages instead
+// of polling, and ends as soon as either flag is set.
+static void WaitForWizard(void)
+{
+    MSG msg;
+    while (!Cancelled && !FinishPressed) {
+        if (!WizardWindow || !IsWindow(WizardWindow)) {
+            Cancelled = 1;      // nobody left to press Finish: never undo unasked
+            break;
+        }
+        if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            WaitMessage();
+            continue;
+        }
+        if (!IsDialogMessageA(WizardWindow, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+// Destroys the main window and runs its last message loop.
+static int EndMainWindow(void)
+{
+    int code = 0;
+    if (MainWindow && IsWindow(MainWindow)) {
+        DestroyWindow(MainWindow);
+        MSG msg;
+        while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (msg.message == WM_QUIT)
+            code = (int)msg.wParam;
+    }
+    MainWindow = NULL;
+    return code;
+}
+
+static void ReleaseStartResources(void)
+{
+    if (WizardBitmap)
+        DeleteObject(WizardBitmap);
+    WizardBitmap = NULL;
+    if (WizardTemplate)
+        FreeResource(WizardTemplate);
+    if (SharedTemplate)
+        FreeResource(SharedTemplate);
+    if (WizardBitmapData)
+        FreeResource(WizardBitmapData);
+    WizardTemplate = SharedTemplate = WizardBitmapData = NULL;
+}
+
+static void NormalRun(void)
+{
+    SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    LoadCtl3d();
+    if (CommandText[0])
+        CopyText(LogPath, sizeof LogPath, CommandText);
+    else
+        AskForLog();
+
+    int logRead = 0;
+    if (CreateInventory() == 0 && LogPath[0]) {
+        HCURSOR previous = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
+        int failed = ReadInstallLog(LogPath, InstallRootDir);
+        SetCursor(previous);
+        if (!failed) {
+            logRead = 1;
+            if (Automatic) {
+                UninstallMethod = METHOD_AUTOMATIC;
+                WizardPage = PAGE_FINAL;
+            }
+            if (!Silent) {
+                EnableWindow(MainWindow, FALSE);
+                WizardWindow = CreateWizard();
+                if (!Automatic)
+                    WaitForWizard();
+                else if (!WizardWindow)
+                    Cancelled = 1;
+            }
+            if (!Cancelled) {
+                char root[4] = "\\";
+                SetCurrentDirectoryA(root);
+                RunUninstall(LogPath);
+                // A plain broadcast waits for ever on a hung window; bound it.
+                DWORD_PTR result;
+                SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, 0, SMTO_ABORTIFHUNG,
+                                    1000, &result);
+            }
+            if (RestartNeeded && !Silent) {
+                char text[512], caption[PATH_CAP];
+                LoadMessage(68, text, sizeof text);
+                LoadMessage(25, caption, sizeof caption);
+                if (MessageBoxA(WizardWindow, text, caption, MB_OKCANCEL) == IDCANCEL)
+                    RestartNeeded = 0;
+            }
+            if (!Silent && WizardWindow)
+                DestroyWindow(WizardWindow);
+            WizardWindow = NULL;
+        }
+    }
+    if (logRead)
+        WriteStatusFile();
+}
+
+static void Teardown(void)
+{
+    EndMainWindow();
+    if (Ctl3dUnregisterFn)
+        Ctl3dUnregisterFn(ProgramInstance);
+    if (Ctl3dLibrary)
+        FreeLibrary(Ctl3dLibrary);
+    Ctl3dLibrary = NULL;
+    for (int i = 0; i < GROUP_SLOTS; i++) {
+        free(GroupNames[i]);
+        GroupNames[i] = NULL;
+    }
+    FreeInventory();
+    ReleaseStartResources();
+    if (RestartNeeded && PlatformKind == PLATFORM_NT)
+        WriteRestartProgram();
+    if (DialogFont)
+        DeleteObject(DialogFont);
+    DialogFont = NULL;
+    if (TitleFont) {
+        DeleteObject(TitleFont);
+        TitleFont = NULL;
+    }
+    RemoveSelf();
+    if (BackgroundPalette) {
+        DeleteObject(BackgroundPalette);
+        BackgroundPalette = NULL;
+    }
+    if (RestartNeeded)
+        RestartSystem();
+}
+
+int RunProgram(HINSTANCE instance, const char *commandLine)
+{
+    ProgramInstance = instance;
+    DetectPlatform();
+    FindProgramPaths();
+    InPlace = 1;
+    // Longer command text is cut at the buffer's size.
+    CopyText(CommandText, sizeof CommandText, SkipBlanks(commandLine ? commandLine : ""));
+    ChooseDefaultLog(CommandText, sizeof CommandText);
+    if (!TextEqualNoCaseN(CommandText, "/Z", 2)) {
+        MakeTempCopy();
+        InPlace = 0;
+    }
+    WizardTemplate = LockResourceById(IDD_WIZARD, RT_DIALOG);
+    SharedTemplate = LockResourceById(IDD_SHARED, RT_DIALOG);
+    WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);
+    WizardBitmap = LoadBitmapA(ProgramInstance, MAKEINTRESOURCEA(IDB_WIZARD));
+
+    char rest[PATH_CAP];
+    ParseOptions(CommandText, rest, sizeof rest);
+    CopyText(CommandText, sizeof CommandText, rest);
+
+    ReadBackgroundSettings();
+    PrepareBackground();
+    if (!RegisterMainClass(instance) || !CreateMainWindow(instance, SW_SHOWNORMAL))
+        return 0;
+
+    if (CleanupMode && CommandText[0]) {
+        RunCleanup(CommandText);
+        EndMainWindow();
+        ReleaseStartResources();
+        DeleteBackgroundObjects();
+        return 0;
+    }
+    NormalRun();
+    Teardown();
+    return 0;
+}

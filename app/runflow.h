@@ -1,0 +1,18 @@
+// Start-up and run flow: the program's spine from the entry to the exit.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Sets PlatformKind and Version4OrLater from the version query.
+void DetectPlatform(void);
+// ProgramPath (long form) and SettingsPath from the module's own path.
+void FindProgramPaths(void);
+// When text is empty and an "INSTALL.LOG" lies beside the program, text
+// becomes that log's short-form path.
+void ChooseDefaultLog(char *text, size_t cap);
+// Takes the options off the command text: sets Automatic, Silent, Rollback,
+// CleanupMode and WindowTitle, and copies the rest (the log path, or in a
+// clean-up run everything after the options) into rest.
+void ParseOptions(const char *text, char *rest, size_t restCap);
+// The whole program; the result is the exit code, always 0.
+int RunProgram(HINSTANCE instance, const char *commandLine);

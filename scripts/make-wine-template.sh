@@ -1,0 +1,31 @@
+#!/bin/sh
+# Creates a ready 32-bit Wine prefix at $1, used as the template that every
+# test and the demo copy (copying is far cheaper than wineboot).
+# Never touches the user's own prefix or home: HOME points into the prefix.
+set -eu
+dir=$1
+stamp="$dir/.kv-template"
+want="$(wine --version 2>/dev/null || echo none) v2"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+    exit 0
+fi
+rm -rf "$dir"
+mkdir -p "$dir/home"
+export WINEPREFIX="$dir" WINEARCH=win32 WINEDEBUG=-all HOME="$dir/home"
+export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+# Null display driver: no X server needed, and no window manager delays.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -w
+# The user folders are links into $HOME; make them plain folders of the prefix.
+for link in "$dir"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+done
+if [ ! -f "$dir/system.reg" ] || [ ! -d "$dir/drive_c/windows/system32" ]; then
+    echo "make-wine-template: wineboot did not create a usable prefix (is wine32:i386 installed?)" >&2
+    exit 1
+fi
+echo "$want" > "$stamp"

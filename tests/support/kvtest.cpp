@@ -1,0 +1,251 @@
+#include "kvtest.h"
+#include <deque>
+#include <set>
+#include <shellapi.h>
+
+std::string ScratchDir(const std::string &name)
+{
+    CreateDirectoryA("C:\\kvtest", NULL);
+    std::string dir = "C:\\kvtest\\" + name;
+    RemoveTreeForTest(dir);
+    CreateDirectoryA(dir.c_str(), NULL);
+    return dir;
+}
+
+void RemoveTreeForTest(const std::string &dir)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string n = fd.cFileName;
+            if (n == "." || n == "..")
+                continue;
+            std::string p = dir + "\\" + n;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTreeForTest(p);
+            } else {
+                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(p.c_str());
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+bool WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, NULL);
+    CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::string &path, bool *ok)
+{
+    std::string out;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, 0, NULL);
+    if (ok)
+        *ok = h != INVALID_HANDLE_VALUE;
+    if (h == INVALID_HANDLE_VALUE)
+        return out;
+    char buf[4096];
+    DWORD got;
+    while (ReadFile(h, buf, sizeof buf, &got, NULL) && got)
+        out.append(buf, got);
+    CloseHandle(h);
+    return out;
+}
+
+bool PathExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string BinDir()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, buf, sizeof buf);
+    std::string p(buf, n);
+    return p.substr(0, p.find_last_of('\\'));
+}
+
+std::string UninstallerPath()
+{
+    return BinDir() + "\\UNINSTAL.EXE";
+}
+
+// --- driving a child process ---------------------------------------------
+
+struct FindCtx {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectDialogs(HWND w, LPARAM l)
+{
+    FindCtx *ctx = (FindCtx *)l;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[64];
+    if (pid == ctx->pid && IsWindowVisible(w) && GetClassNameA(w, cls, sizeof cls) &&
+        lstrcmpA(cls, "#32770") == 0)
+        ctx->found.push_back(w);
+    return TRUE;
+}
+
+static std::string WindowText(HWND w)
+{
+    char buf[2048];
+    int n = GetWindowTextA(w, buf, sizeof buf);
+    return std::string(buf, n > 0 ? n : 0);
+}
+
+static BOOL CALLBACK CollectStaticText(HWND w, LPARAM l)
+{
+    char cls[64];
+    if (GetClassNameA(w, cls, sizeof cls) && lstrcmpiA(cls, "Static") == 0) {
+        std::string t = WindowText(w);
+        if (!t.empty()) {
+            std::string *out = (std::string *)l;
+            if (!out->empty())
+                *out += "\n";
+            *out += t;
+        }
+    }
+    return TRUE;
+}
+
+ChildRun RunChild(const std::string &program, const std::string &args,
+                  std::vector<DialogAnswer> answers, DWORD timeoutMs,
+                  const std::string &currentDir)
+{
+    ChildRun run;
+    std::string cmd = "\"" + program + "\"";
+    if (!args.empty())
+        cmd += " " + args;
+    std::vector<char> cmdBuf(cmd.begin(), cmd.end());
+    cmdBuf.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(NULL, cmdBuf.data(), NULL, NULL, FALSE, 0, NULL,
+                        currentDir.empty() ? NULL : currentDir.c_str(), &si, &pi))
+        return run;
+    run.started = true;
+    std::deque<DialogAnswer> queue(answers.begin(), answers.end());
+    std::set<HWND> handled;
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - start > timeoutMs) {
+            run.timedOut = true;
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+        FindCtx ctx = {pi.dwProcessId, {}};
+        EnumWindows(CollectDialogs, (LPARAM)&ctx);
+        for (HWND dlg : ctx.found) {
+            if (handled.count(dlg))
+                continue;
+            SeenDialog seen;
+            seen.caption = WindowText(dlg);
+            if (queue.empty()) {
+                // Leave it: the time limit ends the child and the test sees why.
+                handled.insert(dlg);
+                run.dialogs.push_back(seen);
+                run.unanswered++;
+                continue;
+            }
+            const DialogAnswer &a = queue.front();
+            if (!a.captionPart.empty() && seen.caption.find(a.captionPart) == std::string::npos)
+                continue;
+            Sleep(100); // let the dialog finish its initialisation
+            EnumChildWindows(dlg, CollectStaticText, (LPARAM)&seen.text);
+            run.dialogs.push_back(seen);
+            handled.insert(dlg);
+            if (!a.fileName.empty()) {
+                // The file name edit of the open-file dialog (edt1 or cmb13's edit).
+                HWND edit = GetDlgItem(dlg, 0x480);
+                if (!edit) {
+                    HWND combo = GetDlgItem(dlg, 0x47c);
+                    edit = combo ? FindWindowExA(combo, NULL, "Edit", NULL) : NULL;
+                }
+                if (edit)
+                    SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)a.fileName.c_str(),
+                                        SMTO_ABORTIFHUNG, 2000, NULL);
+            }
+            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(a.buttonId, BN_CLICKED),
+                         (LPARAM)GetDlgItem(dlg, a.buttonId));
+            queue.pop_front();
+        }
+    }
+    GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return run;
+}
+
+// --- answering this thread's own modal dialogs ----------------------------
+
+static HHOOK AnswerHook;
+static std::deque<int> AnswerIds;
+static std::set<HWND> FreshDialogs;
+
+static LRESULT CALLBACK AnswerProc(int code, WPARAM w, LPARAM l)
+{
+    HWND h = (HWND)w;
+    char cls[64] = "";
+    if (code == HCBT_CREATEWND) {
+        CBT_CREATEWNDA *cw = (CBT_CREATEWNDA *)l;
+        if (!(cw->lpcs->style & WS_CHILD) && GetClassNameA(h, cls, sizeof cls) &&
+            lstrcmpA(cls, "#32770") == 0)
+            FreshDialogs.insert(h);
+    } else if (code == HCBT_ACTIVATE && FreshDialogs.erase(h) && !AnswerIds.empty()) {
+        // Only dialogs created since the hook was set: a modeless wizard that
+        // is re-activated must not swallow an answer.
+        int id = AnswerIds.front();
+        AnswerIds.pop_front();
+        PostMessageA(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(h, id));
+    }
+    return CallNextHookEx(AnswerHook, code, w, l);
+}
+
+void AnswerDialogs(std::vector<int> ids)
+{
+    AnswerIds.assign(ids.begin(), ids.end());
+    FreshDialogs.clear();
+    if (!AnswerHook)
+        AnswerHook = SetWindowsHookExA(WH_CBT, AnswerProc, NULL, GetCurrentThreadId());
+}
+
+int StopAnswering()
+{
+    if (AnswerHook)
+        UnhookWindowsHookEx(AnswerHook);
+    AnswerHook = NULL;
+    int left = (int)AnswerIds.size();
+    AnswerIds.clear();
+    return left;
+}
+
+void PumpFor(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - start < ms) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
+    }
+}

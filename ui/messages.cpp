@@ -1,0 +1,44 @@
+#include "messages.h"
+#include "../app/state.h"
+#include "../app/text.h"
+#include <stdlib.h>
+#include <string.h>
+
+static const char NotOverridden[] = "\x7f";
+
+void LoadMessage(int number, char *buf, size_t cap)
+{
+    if (cap == 0)
+        return;
+    buf[0] = 0;
+    if (SettingsPath[0]) {
+        char key[16];
+        FormatText(key, sizeof key, "Msg%d", number);
+        GetPrivateProfileStringA("Language", key, NotOverridden, buf, (DWORD)cap, SettingsPath);
+        if (strcmp(buf, NotOverridden) != 0) {
+            // "|" stands for a line break; the longer text stays within cap,
+            // and a break that no longer fits whole is dropped.
+            char *src = _strdup(buf);
+            if (!src)
+                return;
+            size_t o = 0;
+            for (const char *p = src; *p; p++) {
+                size_t need = *p == '|' ? 2 : 1;
+                if (o + need > cap - 1)
+                    break;
+                if (*p == '|') {
+                    buf[o++] = '\r';
+                    buf[o++] = '\n';
+                } else {
+                    buf[o++] = *p;
+                }
+            }
+            buf[o] = 0;
+            free(src);
+            return;
+        }
+    }
+    HINSTANCE inst = ProgramInstance ? ProgramInstance : GetModuleHandleA(NULL);
+    if (LoadStringA(inst, (UINT)number, buf, (int)cap) <= 0)
+        buf[0] = 0;
+}

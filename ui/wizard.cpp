@@ -1,0 +1,7 @@
+#include "wizard.h"
+
+// The wizard is not built yet: no dialog, so an interactive run is cancelled.
+HWND CreateWizard(void)
+{
+    return NULL;
+}
