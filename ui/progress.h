@@ -1,0 +1,12 @@
+// Progress display operations used by the engine, and the timed message pump.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Shows text (or only repaints the bar when text is null), then pumps
+// messages for 10 ms. In a silent run only the pump happens.
+void ShowProgress(const char *text);
+// Dispatches messages for ms milliseconds (0: those waiting now).
+void PumpMessages(DWORD ms);
+// Appends path to buf, shortened for display to at most 48 characters.
+void AppendShortPath(char *buf, size_t cap, const char *path);
