@@ -58,13 +58,13 @@ static void SlotRehash(SlotIndex *ix, unsigned buckets)
 int IndexReserve(SlotIndex *ix)
 {
     if (!ix->Heads) {
-        SlotRehash(ix, 1024);
+        SlotRehash(ix, 256);
         if (!ix->Heads)
             return 1;
     }
     if (ix->Count >= ix->Capacity) {
-        int grown = ix->Capacity ? ix->Capacity * 2 : 1024;
-        if (grown <= ix->Capacity)
+        int grown = ix->Capacity ? ix->Capacity + ix->Capacity / 2 : 256;
+        if (grown <= ix->Capacity || grown > (1 << 28))
             return 1;
         int *next = (int *)realloc(ix->Next, (size_t)grown * sizeof(int));
         if (!next)
@@ -110,7 +110,7 @@ void IndexFree(SlotIndex *ix)
     memset(ix, 0, sizeof *ix);
 }
 
-static int CountParts(const char *path)
+int PrefixParts(const char *path)
 {
     int n = 0;
     for (const char *p = path; *p; p++)
@@ -119,35 +119,46 @@ static int CountParts(const char *path)
     return n;
 }
 
+// Rebuilds the buckets in node order, so each chain stays in adding order.
 static void PrefixRehash(PrefixIndex *ix, unsigned buckets)
 {
     int *heads = (int *)malloc(buckets * sizeof(int));
-    if (!heads)
+    int *tails = (int *)malloc(buckets * sizeof(int));
+    if (!heads || !tails) {
+        free(heads);
+        free(tails);
         return;
+    }
     for (unsigned b = 0; b < buckets; b++)
-        heads[b] = -1;
+        heads[b] = tails[b] = -1;
     for (int n = 0; n < ix->Count; n++) {
         unsigned b = ix->Nodes[n].Hash & (buckets - 1);
-        ix->Nodes[n].Next = heads[b];
-        heads[b] = n;
+        ix->Nodes[n].Next = -1;
+        if (tails[b] < 0)
+            heads[b] = n;
+        else
+            ix->Nodes[tails[b]].Next = n;
+        tails[b] = n;
     }
     free(ix->Heads);
+    free(ix->Tails);
     ix->Heads = heads;
+    ix->Tails = tails;
     ix->BucketCount = buckets;
 }
 
-int PrefixReserve(PrefixIndex *ix, const char *path)
+int PrefixReserve(PrefixIndex *ix, int n)
 {
     if (!ix->Heads) {
-        PrefixRehash(ix, 1024);
+        PrefixRehash(ix, 256);
         if (!ix->Heads)
             return 1;
     }
-    int need = ix->Count + CountParts(path);
+    int need = ix->Count + n;
     if (need > ix->Capacity) {
-        int grown = ix->Capacity ? ix->Capacity : 1024;
+        int grown = ix->Capacity ? ix->Capacity : 256;
         while (grown < need && grown < (1 << 28))
-            grown *= 2;
+            grown += grown / 2;
         if (grown < need)
             return 1;
         PrefixNode *nodes = (PrefixNode *)realloc(ix->Nodes, (size_t)grown * sizeof(PrefixNode));
@@ -164,19 +175,29 @@ int PrefixReserve(PrefixIndex *ix, const char *path)
     return 0;
 }
 
-void PrefixAdd(PrefixIndex *ix, int slot, const char *path)
+void PrefixAddOne(PrefixIndex *ix, int slot, const char *path, int len)
 {
-    for (size_t i = 0; path[i]; i++) {
-        if (path[i] != '\\' || ix->Count >= ix->Capacity)
-            continue;
-        PrefixNode *node = &ix->Nodes[ix->Count];
-        node->Hash = HashFold(HASH_START, path, i + 1);
-        node->Len = (int)(i + 1);
-        node->Slot = slot;
-        unsigned b = node->Hash & (ix->BucketCount - 1);
-        node->Next = ix->Heads[b];
-        ix->Heads[b] = ix->Count++;
-    }
+    if (ix->Count >= ix->Capacity)
+        return;
+    int n = ix->Count++;
+    PrefixNode *node = &ix->Nodes[n];
+    node->Hash = HashFold(HASH_START, path, (size_t)len);
+    node->Len = len;
+    node->Slot = slot;
+    node->Next = -1;
+    unsigned b = node->Hash & (ix->BucketCount - 1);
+    if (ix->Tails[b] < 0)
+        ix->Heads[b] = n;
+    else
+        ix->Nodes[ix->Tails[b]].Next = n;
+    ix->Tails[b] = n;
+}
+
+void PrefixAddAll(PrefixIndex *ix, int slot, const char *path)
+{
+    for (int i = 0; path[i]; i++)
+        if (path[i] == '\\')
+            PrefixAddOne(ix, slot, path, i + 1);
 }
 
 int PrefixFirst(const PrefixIndex *ix, unsigned hash)
@@ -189,6 +210,7 @@ int PrefixFirst(const PrefixIndex *ix, unsigned hash)
 void PrefixFree(PrefixIndex *ix)
 {
     free(ix->Heads);
+    free(ix->Tails);
     free(ix->Nodes);
     memset(ix, 0, sizeof *ix);
 }

@@ -31,8 +31,10 @@ int IndexFirst(const SlotIndex *ix, unsigned hash);
 int IndexNext(const SlotIndex *ix, int slot);
 void IndexFree(SlotIndex *ix);
 
-// Every backslash-ended leading part of each directory path, for the
-// shared-prefix look-up of directory entries.
+// Nodes keyed by backslash-ended leading parts of directory paths, for the
+// shared-prefix look-up of directory entries. Each bucket keeps its nodes
+// in the order they were added, so when slots are added in rising order a
+// walk meets the lowest slot first.
 struct PrefixNode {
     unsigned Hash;
     int Len;             // length of the leading part, its last char a backslash
@@ -41,16 +43,19 @@ struct PrefixNode {
 };
 
 struct PrefixIndex {
-    int *Heads;
+    int *Heads, *Tails;
     PrefixNode *Nodes;
     unsigned BucketCount;
     int Count, Capacity;
 };
 
-// Makes room for the leading parts of path. 0 = ready, 1 = out of memory.
-int PrefixReserve(PrefixIndex *ix, const char *path);
-// Registers every backslash-ended leading part of path for slot;
-// PrefixReserve must have succeeded for the same path.
-void PrefixAdd(PrefixIndex *ix, int slot, const char *path);
+// Makes room for n more nodes. 0 = ready, 1 = out of memory.
+int PrefixReserve(PrefixIndex *ix, int n);
+// Number of backslashes in path: the nodes PrefixAddAll needs.
+int PrefixParts(const char *path);
+// Adds one node for the first len characters of path.
+void PrefixAddOne(PrefixIndex *ix, int slot, const char *path, int len);
+// Adds a node for every backslash-ended leading part of path.
+void PrefixAddAll(PrefixIndex *ix, int slot, const char *path);
 int PrefixFirst(const PrefixIndex *ix, unsigned hash);   // node number or -1
 void PrefixFree(PrefixIndex *ix);

@@ -106,7 +106,10 @@ struct FileIndex {
 static FileIndex AppFiles, SysFiles;
 static SlotIndex EditIndex, NewIniIndex, IniIndex, RegKeyIndex, RegTreeIndex, RegValueIndex,
     IconIndex, ProgramIndex, ServiceIndex;
-static PrefixIndex DirIndex;
+// Directory entries: the leading parts of the paths (see FirstDirBelow),
+// and each path as it is now (an entry cut shorter is added again).
+static PrefixIndex DirParts, DirPaths;
+static int DirIndexBroken;
 
 // Reads the next line into Line. 0 when the log has ended.
 static int ReadNext(void)
@@ -316,17 +319,6 @@ static int FindFile(const FileIndex *fx, const EntryList *list, const char *path
 
 static int AppendFile(FileIndex *fx, EntryList *list, FileEntry *entry)
 {
-    if (fx->LongCap <= list->Count) {
-        int grown = fx->LongCap ? fx->LongCap * 2 : 1024;
-        char **forms = (char **)realloc(fx->LongForms, (size_t)grown * sizeof(char *));
-        if (!forms) {
-            free(entry);
-            return 1;
-        }
-        memset(forms + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
-        fx->LongForms = forms;
-        fx->LongCap = grown;
-    }
     if (fx->Names.Count != list->Count || IndexReserve(&fx->Names) != 0) {
         free(entry);
         return 1;
@@ -412,43 +404,63 @@ static void MarkDevice(const char *value)
 }
 
 // The long form of a file entry's path, made once: nothing on disk changes
-// while the log is read.
+// while the log is read. The cache is only made when first needed.
 static const char *LongFormOf(FileIndex *fx, const EntryList *list, int slot)
 {
+    const char *path = ENTRY_AT(FileEntry, *list, slot)->Path;
+    if (slot >= fx->LongCap) {
+        int grown = list->Capacity > slot ? list->Capacity : slot + 1;
+        char **forms = (char **)realloc(fx->LongForms, (size_t)grown * sizeof(char *));
+        if (!forms)
+            return NULL;
+        memset(forms + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
+        fx->LongForms = forms;
+        fx->LongCap = grown;
+    }
     if (!fx->LongForms[slot]) {
         char form[INV_PATH_CAP];
-        CopyText(form, sizeof form, ENTRY_AT(FileEntry, *list, slot)->Path);
+        CopyText(form, sizeof form, path);
         NormalizePath(form, sizeof form, 1);
         fx->LongForms[slot] = _strdup(form);
         if (!fx->LongForms[slot])
-            return ENTRY_AT(FileEntry, *list, slot)->Path;
+            return NULL;
     }
     return fx->LongForms[slot];
 }
 
 // Marks every file entry whose path, in long form, is the value's long form.
 // An entry can only match when its last component is the file's long or
-// short name, so only entries with one of those two names are normalised.
+// short name, so only entries with one of those two names are compared, and
+// only those spelt differently from the value are normalised themselves
+// (the same text, in any case, normalises to the same long form).
 static void MarkSelfRegister(const char *value)
 {
-    char longForm[INV_PATH_CAP], shortForm[INV_PATH_CAP];
-    PathForm(value, longForm, sizeof longForm);
-    CopyText(shortForm, sizeof shortForm, longForm);
+    char given[INV_PATH_CAP], longForm[INV_PATH_CAP], shortName[MAX_PATH] = "";
+    PathForm(value, given, sizeof given);
+    CopyText(longForm, sizeof longForm, given);
     NormalizePath(longForm, sizeof longForm, 1);
-    NormalizePath(shortForm, sizeof shortForm, 0);
-    const char *names[2] = {FileNamePart(longForm), FileNamePart(shortForm)};
-    int nameCount = TextEqualNoCase(names[0], names[1]) ? 1 : 2;
+    WIN32_FIND_DATAA found;
+    HANDLE h = strpbrk(longForm, "*?") ? INVALID_HANDLE_VALUE : FindFirstFileA(longForm, &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        CopyText(shortName, sizeof shortName, found.cAlternateFileName);
+        FindClose(h);
+    }
+    const char *names[2] = {FileNamePart(longForm), shortName};
+    int nameCount = shortName[0] && !TextEqualNoCase(names[0], shortName) ? 2 : 1;
     FileIndex *indexes[2] = {&AppFiles, &SysFiles};
     EntryList *lists[2] = {&AppFileList, &SysFileList};
     for (int k = 0; k < 2; k++)
         for (int n = 0; n < nameCount; n++) {
-            unsigned h = PathHash(names[n]);
+            unsigned hash = PathHash(names[n]);
             SlotIndex *ix = &indexes[k]->Names;
-            for (int s = IndexFirst(ix, h); s >= 0; s = IndexNext(ix, s)) {
-                if (ix->Hashes[s] != h)
+            for (int s = IndexFirst(ix, hash); s >= 0; s = IndexNext(ix, s)) {
+                if (ix->Hashes[s] != hash)
                     continue;
-                if (TextEqualNoCase(LongFormOf(indexes[k], lists[k], s), longForm))
-                    ENTRY_AT(FileEntry, *lists[k], s)->RegisterInstall = InstallCount;
+                FileEntry *e = ENTRY_AT(FileEntry, *lists[k], s);
+                const char *entryLong;
+                if (TextEqualNoCase(e->Path, given) || TextEqualNoCase(e->Path, longForm) ||
+                    ((entryLong = LongFormOf(indexes[k], lists[k], s)) && TextEqualNoCase(entryLong, longForm)))
+                    e->RegisterInstall = InstallCount;
             }
         }
 }
@@ -672,30 +684,93 @@ static int ReadIcon(const char *value)
 
 // --- directory entries ---
 
-// The first directory entry that shares a leading part with path (one
-// contains the other), or -1. With exact set, only an entry equal to path.
+// DirParts holds one node per leading part ever seen, naming the first
+// entry that had it. An entry only ever gets shorter, so such a node stays
+// right until its entry is cut shorter than the part; it then proves
+// nothing, and a look-up that meets it scans the list once and adds a node
+// for the part with the entry it found.
+static int NodeState(const PrefixNode *node, const char *path, size_t len)
+{
+    const char *dir = ENTRY_AT(DirEntry, DirList, node->Slot)->Path;
+    if (strlen(dir) < len)
+        return -1;              // stale: may have been this part
+    return TextEqualNoCaseN(dir, path, len) ? 1 : 0;
+}
+
+// The first entry whose path begins with the first len characters of path.
+static int FirstDirBelow(const char *path, size_t len)
+{
+    unsigned h = HashFold(HASH_START, path, len);
+    int uncertain = 0;
+    for (int n = PrefixFirst(&DirParts, h); n >= 0; n = DirParts.Nodes[n].Next) {
+        const PrefixNode *node = &DirParts.Nodes[n];
+        if (node->Hash != h || node->Len != (int)len)
+            continue;
+        int state = NodeState(node, path, len);
+        if (state == 1)
+            return node->Slot;
+        if (state < 0)
+            uncertain = 1;
+    }
+    if (!uncertain)
+        return -1;
+    for (int s = 0; s < DirList.Count; s++) {
+        const char *dir = ENTRY_AT(DirEntry, DirList, s)->Path;
+        if (strlen(dir) >= len && TextEqualNoCaseN(dir, path, len)) {
+            if (PrefixReserve(&DirParts, 1) == 0)
+                PrefixAddOne(&DirParts, s, path, (int)len);
+            return s;
+        }
+    }
+    return -1;
+}
+
+// Registers the leading parts of a new entry that no earlier entry had.
+static void AddDirParts(int slot, const char *path)
+{
+    for (size_t i = 0; path[i]; i++) {
+        if (path[i] != '\\')
+            continue;
+        size_t len = i + 1;
+        unsigned h = HashFold(HASH_START, path, len);
+        int known = 0;
+        for (int n = PrefixFirst(&DirParts, h); n >= 0 && !known; n = DirParts.Nodes[n].Next) {
+            const PrefixNode *node = &DirParts.Nodes[n];
+            // A stale node leaves it to the look-ups, which scan.
+            known = node->Hash == h && node->Len == (int)len && NodeState(node, path, len) != 0;
+        }
+        if (!known)
+            PrefixAddOne(&DirParts, slot, path, (int)len);
+    }
+}
+
 static int FindDir(const char *path, int exact)
 {
     size_t len = strlen(path);
+    if (DirIndexBroken) {
+        for (int s = 0; s < DirList.Count; s++) {
+            const char *dir = ENTRY_AT(DirEntry, DirList, s)->Path;
+            size_t n = strlen(dir) < len ? strlen(dir) : len;
+            if (exact ? TextEqualNoCase(dir, path) : TextEqualNoCaseN(dir, path, n))
+                return s;
+        }
+        return -1;
+    }
     int best = -1;
-    for (size_t i = 0; i < len; i++) {
+    if (!exact)
+        best = FirstDirBelow(path, len);
+    // An entry equal to path or (unless exact) to one of its leading parts.
+    for (size_t i = exact ? len - 1 : 0; i < len; i++) {
         if (path[i] != '\\')
             continue;
         size_t partLen = i + 1;
-        if (exact && partLen != len)
-            continue;
         unsigned h = HashFold(HASH_START, path, partLen);
-        for (int n = PrefixFirst(&DirIndex, h); n >= 0; n = DirIndex.Nodes[n].Next) {
-            const PrefixNode *node = &DirIndex.Nodes[n];
+        for (int n = PrefixFirst(&DirPaths, h); n >= 0; n = DirPaths.Nodes[n].Next) {
+            const PrefixNode *node = &DirPaths.Nodes[n];
             if (node->Hash != h || node->Len != (int)partLen || (best >= 0 && node->Slot >= best))
                 continue;
             const char *dir = ENTRY_AT(DirEntry, DirList, node->Slot)->Path;
-            size_t dirLen = strlen(dir);
-            // A shorter entry must end here; a longer one (or an equal one)
-            // qualifies only for the full length of path.
-            if (dirLen < partLen || (partLen < len && dirLen != partLen) || (exact && dirLen != len))
-                continue;
-            if (TextEqualNoCaseN(dir, path, partLen))
+            if (strlen(dir) == partLen && TextEqualNoCaseN(dir, path, partLen))
                 best = node->Slot;
         }
     }
@@ -704,15 +779,29 @@ static int FindDir(const char *path, int exact)
 
 static int AppendDir(DirEntry *e)
 {
-    if (PrefixReserve(&DirIndex, e->Path) != 0) {
+    if (!DirIndexBroken && (PrefixReserve(&DirParts, PrefixParts(e->Path)) || PrefixReserve(&DirPaths, 1))) {
         free(e);
         return 1;
     }
     int slot = DirList.Count;
     if (ListAppend(&DirList, e) != 0)
         return 1;
-    PrefixAdd(&DirIndex, slot, e->Path);
+    AddDirParts(slot, e->Path);
+    PrefixAddOne(&DirPaths, slot, e->Path, (int)strlen(e->Path));
     return 0;
+}
+
+// Cuts a directory entry to its first n characters.
+static void CutDir(int slot, size_t n)
+{
+    DirEntry *e = ENTRY_AT(DirEntry, DirList, slot);
+    if (strlen(e->Path) <= n)
+        return;
+    e->Path[n] = 0;
+    if (PrefixReserve(&DirPaths, 1) != 0)
+        DirIndexBroken = 1;     // look-ups scan the list from now on
+    else
+        PrefixAddOne(&DirPaths, slot, e->Path, (int)n);
 }
 
 // Appends a backslash unless the value ends with one. 1 when it would not fit.
@@ -743,11 +832,8 @@ static void ReadMadeDir(const char *value, char *installRootDir)
 
     int slot = FindDir(path, 0);
     if (slot >= 0) {
-        DirEntry *e = ENTRY_AT(DirEntry, DirList, slot);
-        size_t n = strlen(path);
-        if (strlen(e->Path) > n)
-            e->Path[n] = 0;     // the outer of the two directories
-        e->MadeInstall = InstallCount;
+        CutDir(slot, strlen(path));     // the outer of the two directories
+        ENTRY_AT(DirEntry, DirList, slot)->MadeInstall = InstallCount;
         return;
     }
     DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
@@ -1150,12 +1236,6 @@ static int IndexExisting(void)
     for (int k = 0; k < 2; k++) {
         FileIndex *fx = files[k];
         int count = fileLists[k]->Count;
-        if (count > 0) {
-            fx->LongForms = (char **)calloc((size_t)count, sizeof(char *));
-            if (!fx->LongForms)
-                return 1;
-            fx->LongCap = count;
-        }
         for (int i = 0; i < count; i++) {
             const char *path = ENTRY_AT(FileEntry, *fileLists[k], i)->Path;
             if (IndexReserve(&fx->Paths) || IndexReserve(&fx->Names))
@@ -1166,9 +1246,10 @@ static int IndexExisting(void)
     }
     for (int i = 0; i < DirList.Count; i++) {
         const char *path = ENTRY_AT(DirEntry, DirList, i)->Path;
-        if (PrefixReserve(&DirIndex, path))
+        if (PrefixReserve(&DirParts, PrefixParts(path)) || PrefixReserve(&DirPaths, 1))
             return 1;
-        PrefixAdd(&DirIndex, i, path);
+        AddDirParts(i, path);
+        PrefixAddOne(&DirPaths, i, path, (int)strlen(path));
     }
     struct { SlotIndex *ix; EntryList *list; } plain[] = {
         {&EditIndex, &EditFileList}, {&NewIniIndex, &NewIniList}, {&IniIndex, &IniEntryList},
@@ -1219,7 +1300,9 @@ static void EndReading(void)
                             &RegValueIndex, &IconIndex, &ProgramIndex, &ServiceIndex};
     for (SlotIndex *ix : indexes)
         IndexFree(ix);
-    PrefixFree(&DirIndex);
+    PrefixFree(&DirParts);
+    PrefixFree(&DirPaths);
+    DirIndexBroken = 0;
 }
 
 int ReadInstallLog(const char *logPath, char *installRootDir)
