@@ -3,7 +3,9 @@
 // the install root, self-registering servers, INI and registry entries.
 #include "test_logread_util.h"
 #include "app/paths.h"
+#include <ctype.h>
 #include <string.h>
+#include <algorithm>
 
 namespace {
 
@@ -319,6 +321,105 @@ TEST_F(Inventory, OemPathsAreFoundOnDisk)
                                       "\r\nAdd Device: " + oem + "\r\n"));
     EXPECT_EQ(Joined({"AppFile \"" + ansi + "\" backup=\"\" sel=0 created=1 register=2 device=2 copy=1 backupno=1 shared=1"}),
               Joined(Entries("AppFile")));
+}
+
+} // namespace
+
+namespace {
+
+// The directory rules restated as plain linear scans, to check the reader's
+// indexed look-ups against them on random logs.
+struct RefDir {
+    std::string path;
+    int tree, made;
+};
+
+bool SameNoCase(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && Upper(a) == Upper(b);
+}
+
+bool Absolute(const std::string &p)
+{
+    return p.size() > 3 && ((p[0] == '\\' && p[1] == '\\') || (isalpha((unsigned char)p[0]) && p[1] == ':' && p[2] == '\\'));
+}
+
+TEST_F(Inventory, DirectoryLookUpsMatchLinearScans)
+{
+    const char *parts[] = {"A", "b", "B", "c", "Dd"};
+    for (unsigned seed = 1; seed <= 12; seed++) {
+        unsigned r = seed;
+        auto next = [&r](unsigned n) {
+            r = r * 1103515245u + 12345u;
+            return (r >> 16) % n;
+        };
+        std::vector<RefDir> want = {{P("") , 0, 32767}};
+        std::string body;
+        int block = 1;
+        for (int op = 0; op < 400; op++) {
+            if (next(40) == 0) {
+                body += "*** next\r\n";
+                block++;
+                continue;
+            }
+            std::string v = "C:\\R";
+            for (unsigned d = 0, depth = 1 + next(4); d < depth; d++)
+                v += std::string("\\") + parts[next(5)];
+            bool tree = next(3) == 0;
+            bool slash = next(4) == 0;
+            if (tree && next(3) == 0)
+                v += "\\*.*";
+            else if (slash)
+                v += "\\";
+            body += (tree ? "File Tree: " : "Made Dir: ") + v + "\r\n";
+            if (tree && v.size() >= 4 && v.compare(v.size() - 4, 4, "\\*.*") == 0)
+                v.resize(v.size() - 4);
+            if (v.back() != '\\')
+                v += "\\";
+            if (!Absolute(v))
+                continue;
+            int found = -1;
+            for (size_t i = 0; i < want.size() && found < 0; i++) {
+                size_t n = std::min(want[i].path.size(), v.size());
+                if (tree ? SameNoCase(want[i].path, v) : SameNoCase(want[i].path.substr(0, n), v.substr(0, n)))
+                    found = (int)i;
+            }
+            if (found >= 0) {
+                RefDir &d = want[found];
+                if (tree)
+                    d.tree = block;
+                else if (d.path.size() > v.size())
+                    d.path.resize(v.size());
+                d.made = block;
+            } else {
+                want.push_back({v, tree ? block : 0, block});
+            }
+        }
+        ResetInventory();
+        ASSERT_EQ(0, ReadLogText(dir, LogWith(body))) << "seed " << seed;
+        std::vector<std::string> lines;
+        for (const RefDir &d : want)
+            lines.push_back("Dir \"" + d.path + "\" sel=0 tree=" + std::to_string(d.tree) +
+                            " made=" + std::to_string(d.made));
+        EXPECT_EQ(Joined(lines), Joined(Entries("Dir"))) << "seed " << seed;
+    }
+}
+
+// A log named without a directory lies in the current directory.
+TEST_F(Inventory, BareLogNameUsesTheCurrentDirectory)
+{
+    std::string sub = P("Current Dir");
+    CreateDirectoryA(sub.c_str(), NULL);
+    ASSERT_TRUE(WriteFileBytes(sub + "\\INSTALL.LOG", LogWith("")));
+    char before[MAX_PATH];
+    GetCurrentDirectoryA(sizeof before, before);
+    SetCurrentDirectoryA(sub.c_str());
+    char root[PATH_CAP];
+    int result = ReadLogAt("INSTALL.LOG", nullptr, root);
+    SetCurrentDirectoryA(before);
+    ASSERT_EQ(0, result);
+    EXPECT_EQ(ShortOf(sub) + "\\", std::string(root));
+    EXPECT_EQ(Joined({"Dir \"" + sub + "\\\" sel=0 tree=0 made=32767"}), Joined(Entries("Dir")));
 }
 
 } // namespace

@@ -309,6 +309,12 @@ TEST_F(LogRead, HeaderValues)
     EXPECT_STREQ("1.0", VersionNumber);
     EXPECT_STREQ("123", SerialNumber);
 
+    // Lines before "Title:" are not read for header values.
+    ResetInventory();
+    Manufacturer[0] = 0;
+    ASSERT_EQ(0, ReadLogText(dir, "***  x\r\nManufacturer: Early\r\nTitle: T\r\n"));
+    EXPECT_STREQ("", Manufacturer);
+
     // A status file name that would be cut, or that leaves the Windows
     // directory, is refused.
     struct Row { const char *name; std::string value; const char *want; };
