@@ -156,31 +156,39 @@ void RemoveRegistryValue(RegKeyEntry *entry)
     }
 }
 
-void DeleteRegistryTree(const char *keyPath, int root)
+// Result 1 when the key is gone.
+static int DeleteTree(HKEY rootKey, const char *keyPath)
 {
-    HKEY rootKey = RootKeyFor(root);
-    if (!rootKey || !IsUsableKey(keyPath))
-        return;
     char work[REG_WORK_PATH_CAP];
     size_t base = strlen(keyPath) + 1;
-    // The working path holds the key, a backslash and a sub-key name; when a
-    // name of full length would not fit, the key is only deleted whole.
+    // The working path holds the key, a backslash and a sub-key name; a
+    // sub-key whose path would not fit is left, never cut into another path.
     int canDescend = CopyText(work, sizeof work, keyPath) == TEXT_FIT &&
                      AppendText(work, sizeof work, "\\") == TEXT_FIT;
+    // A sub-key that cannot be deleted is passed over from then on: taking it
+    // again on every pass would repeat the whole failing sub-tree 2048 times
+    // per level.
+    DWORD skipped = 0;
     for (int pass = 0; canDescend && pass < REG_TREE_PASSES; pass++) {
         HKEY key;
         if (RegOpenKeyExA(rootKey, keyPath, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
             break;
         char name[NAME_CAP];
         DWORD size = sizeof name;
-        LONG found = RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL);
+        LONG found = RegEnumKeyExA(key, skipped, name, &size, NULL, NULL, NULL, NULL);
         RegCloseKey(key);
         if (found != ERROR_SUCCESS)
             break;
         work[base] = 0;
-        if (AppendText(work, sizeof work, name) != TEXT_FIT)
-            break;
-        DeleteRegistryTree(work, root);
+        if (AppendText(work, sizeof work, name) != TEXT_FIT || !DeleteTree(rootKey, work))
+            skipped++;
     }
-    RegDeleteKeyA(rootKey, keyPath);
+    return RegDeleteKeyA(rootKey, keyPath) == ERROR_SUCCESS;
+}
+
+void DeleteRegistryTree(const char *keyPath, int root)
+{
+    HKEY rootKey = RootKeyFor(root);
+    if (rootKey && IsUsableKey(keyPath))
+        DeleteTree(rootKey, keyPath);
 }
