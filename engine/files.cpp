@@ -9,16 +9,57 @@
 
 void SetPlainAttributes(const char *path)
 {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    // Setting the attributes costs more than reading them; most files
+    // already have none of the three.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
+// The two names under which our own file can be named: its long name and its
+// short (8.3) alias, worked out once for the current ProgramPath.
+static char OwnNamesFor[PATH_CAP];
+static char OwnLongName[PATH_CAP];
+static char OwnShortName[PATH_CAP];
+
+static void FindOwnNames(void)
+{
+    if (strcmp(OwnNamesFor, ProgramPath) == 0)
+        return;
+    CopyText(OwnNamesFor, sizeof OwnNamesFor, ProgramPath);
+    CopyText(OwnLongName, sizeof OwnLongName, FileNamePart(ProgramPath));
+    char shortPath[MAX_PATH];
+    DWORD n = GetShortPathNameA(ProgramPath, shortPath, sizeof shortPath);
+    if (n && n < sizeof shortPath)
+        CopyText(OwnShortName, sizeof OwnShortName, FileNamePart(shortPath));
+    else
+        OwnShortName[0] = 0;
+}
+
+// Whether the last component of path can name our own file. The system
+// ignores trailing dots and blanks of a name, so they are ignored here too.
+static int MayNameOwnFile(const char *path)
+{
+    FindOwnNames();
+    const char *name = FileNamePart(path);
+    size_t len = strlen(name);
+    while (len && (name[len - 1] == '.' || name[len - 1] == ' '))
+        len--;
+    return (len == strlen(OwnLongName) && TextEqualNoCaseN(name, OwnLongName, len)) ||
+           (OwnShortName[0] && len == strlen(OwnShortName) &&
+            TextEqualNoCaseN(name, OwnShortName, len));
 }
 
 int DeleteOneFile(const char *path)
 {
+    // Only a path whose file name could be ours is worth the long-name
+    // normalisation (a directory search per component).
     char longForm[INV_PATH_CAP];
-    // A path too long for the copy cannot be our own (ProgramPath is shorter).
-    if (CopyText(longForm, sizeof longForm, path) == TEXT_FIT) {
+    if (ProgramPath[0] && MayNameOwnFile(path) &&
+        CopyText(longForm, sizeof longForm, path) == TEXT_FIT) {
         NormalizePath(longForm, sizeof longForm, 1);
-        if (ProgramPath[0] && TextEqualNoCase(longForm, ProgramPath))
+        if (TextEqualNoCase(longForm, ProgramPath))
             DeletingSelf = 1;
     }
     return DeleteFileA(path) ? 1 : 0;
