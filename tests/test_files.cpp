@@ -1,6 +1,7 @@
 // File and directory removal: refusals, companions, patterns, tree removal,
 // the executable test and the self-deletion flag.
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include "support/kvtest.h"
 #include "app/state.h"
 #include "engine/files.h"
@@ -246,20 +247,43 @@ TEST_F(Files, FoundNamesThatWouldNotFitAreSkippedNotCut)
 TEST_F(Files, DeletingOurOwnFileByAnySpellingSetsTheFlag)
 {
     std::string dir = ScratchDir("files_self");
-    std::string own = Join(dir, "Long Uninstaller Name.exe");
+    MakeDir(Join(dir, "Long Directory Name"));
+    MakeDir(Join(dir, "elsewhere"));
+    std::string own = Join(dir, "Long Directory Name\\Long Uninstaller Name.exe");
+    std::string twin = Join(dir, "elsewhere\\Long Uninstaller Name.exe");
     MakeFile(own);
     lstrcpyA(ProgramPath, own.c_str());
-    char shortPath[MAX_PATH];
+    char shortPath[MAX_PATH], shortDir[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA(own.c_str(), shortPath, sizeof shortPath));
-    ASSERT_STRNE(own.c_str(), shortPath);
-
-    MakeFile(Join(dir, "other.exe"));
-    DeleteOneFile(Join(dir, "other.exe").c_str());
-    EXPECT_EQ(0, DeletingSelf);
-
-    EXPECT_NE(0, DeleteOneFile(shortPath));
+    ASSERT_NE(0u, GetShortPathNameA(Join(dir, "Long Directory Name").c_str(), shortDir,
+                                    sizeof shortDir));
+    std::string upper = own;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    struct Row { const char *name; std::string path; int self; };
+    const std::vector<Row> rows = {
+        {"same name elsewhere", twin, 0},
+        {"other file", Join(dir, "Long Directory Name\\other.exe"), 0},
+        {"long form", own, 1},
+        {"short form", shortPath, 1},
+        {"upper case", upper, 1},
+        {"short directory", std::string(shortDir) + "\\Long Uninstaller Name.exe", 1},
+    };
+    for (const Row &r : rows) {
+        MakeFile(own);
+        MakeFile(twin);
+        MakeFile(Join(dir, "Long Directory Name\\other.exe"));
+        DeletingSelf = 0;
+        EXPECT_NE(0, DeleteOneFile(r.path.c_str())) << r.name;
+        EXPECT_EQ(r.self, DeletingSelf) << r.name;
+        EXPECT_FALSE(PathExists(r.path)) << r.name;
+    }
+    // The program path changes (tests only): the names follow it.
+    lstrcpyA(ProgramPath, twin.c_str());
+    MakeFile(twin);
+    DeletingSelf = 0;
+    DeleteOneFile(twin.c_str());
     EXPECT_EQ(1, DeletingSelf);
-    EXPECT_FALSE(PathExists(own));
     RemoveTreeForTest(dir);
 }
 
