@@ -72,7 +72,7 @@ static void PrepareProgressPage(void)
     ProgressStarted = 1;
 }
 
-static void RunProgram(ProgramEntry *p)
+static void RunExternalProgram(ProgramEntry *p)
 {
     if (strchr(p->CommandLine, '\\'))
         NormalizePath(p->CommandLine, sizeof p->CommandLine, 0);
@@ -97,7 +97,7 @@ static void RunPrograms(void)
     for (int i = 0; i < ProgramList.Count && !Cancelled; i++) {
         ProgramEntry *p = ENTRY_AT(ProgramEntry, ProgramList, i);
         if (Taken(p->Selected, p->InstallNo))
-            RunProgram(p);
+            RunExternalProgram(p);
     }
 }
 

@@ -347,6 +347,23 @@ TEST_F(Engine, FileTakingRules)
     EXPECT_EQ(6, ProgressDone);
 }
 
+TEST_F(Engine, FileInUseStaysWithoutARestart)
+{
+    Make("busy.dll");
+    Make("free.dll");
+    HANDLE held = CreateFileA(Path("busy.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    AddFile(AppFileList, Path("busy.dll"), 1);
+    AddFile(AppFileList, Path("free.dll"), 1);
+    RestartNeeded = 0;
+    RunUninstall(log.c_str());
+    CloseHandle(held);
+    EXPECT_TRUE(PathExists(Path("busy.dll")));
+    EXPECT_FALSE(PathExists(Path("free.dll")));
+    EXPECT_EQ(0, RestartNeeded);
+}
+
 TEST_F(Engine, CustomMethodSelectsAndTakesDirectoriesWhole)
 {
     MakeDir("chosen");
