@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
+#include "resources/resource.h"
 #include "ui/progress.h"
 
 namespace {
@@ -242,6 +243,41 @@ TEST_F(Engine, EmptyInventoryDeletesTheLog)
     EXPECT_EQ(1, ProgressStarted);
     EXPECT_FALSE(PathExists(log));
     EXPECT_TRUE(Texts.empty());
+}
+
+TEST_F(Engine, ProgressPageIsPrepared)
+{
+    for (int ctl3d = 0; ctl3d < 2; ctl3d++) {
+        HWND w = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 200, NULL, NULL, NULL,
+                                 NULL);
+        ASSERT_TRUE(w != NULL);
+        struct Child { int id; const char *cls; DWORD style; };
+        const Child children[] = {
+            {IDC_UPPER_TEXT, "STATIC", WS_VISIBLE}, {IDC_LOWER_TEXT, "STATIC", WS_VISIBLE},
+            {IDC_NEXT, "BUTTON", WS_VISIBLE}, {IDC_BACK, "BUTTON", WS_VISIBLE},
+            {IDC_CANCEL, "BUTTON", WS_VISIBLE}, {IDC_BAR_FRAME, "STATIC", 0},
+        };
+        for (const Child &c : children)
+            ASSERT_TRUE(CreateWindowExA(0, c.cls, "", WS_CHILD | c.style, 0, 0, 50, 20, w,
+                                        (HMENU)(INT_PTR)c.id, NULL, NULL) != NULL);
+        WizardWindow = w;
+        Ctl3dActive = ctl3d;
+        ProgressStarted = 0;
+        RunUninstall(log.c_str());
+        char upper[512];
+        GetDlgItemTextA(w, IDC_UPPER_TEXT, upper, sizeof upper);
+        EXPECT_STREQ("Performing uninstall of the Sample...\n\nPress the Cancel button to cancel "
+                     "the uninstall process and exit this program.", upper) << ctl3d;
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_NEXT))) << ctl3d;
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_BACK))) << ctl3d;
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(w, IDC_CANCEL))) << ctl3d;
+        EXPECT_EQ(ctl3d != 0, (GetWindowLongA(GetDlgItem(w, IDC_BAR_FRAME), GWL_STYLE) &
+                               WS_VISIBLE) != 0) << ctl3d;
+        EXPECT_EQ(1, ProgressStarted);
+        WizardWindow = NULL;
+        Ctl3dActive = 0;
+        DestroyWindow(w);
+    }
 }
 
 TEST_F(Engine, EveryPhaseInItsOrder)
