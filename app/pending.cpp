@@ -1,35 +1,136 @@
 #include "pending.h"
+#include "paths.h"
+#include "state.h"
+#include "text.h"
 #include "../engine/files.h"
-#include <windows.h>
+#include "../resources/resource.h"
+#include <string.h>
 
-// Puts the copy in place now. Staging a file in use for the next restart is
-// not built yet: when the copy fails, both files stay as they are.
+int WindowsDirFile(char *buf, size_t cap, const char *name)
+{
+    char dir[PATH_CAP];
+    UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+    if (n == 0 || n >= sizeof dir)
+        return 0;
+    if (CopyText(buf, cap, dir) != TEXT_FIT)
+        return 0;
+    if (dir[n - 1] != '\\' && AppendText(buf, cap, "\\") != TEXT_FIT)
+        return 0;
+    return AppendText(buf, cap, name) == TEXT_FIT;
+}
+
+void MakeTempName(char *buf, size_t cap, const char *target)
+{
+    // Every name of the counter's range may be taken; then there is none.
+    for (int tries = 0; tries < 0x10000; tries++) {
+        char name[16];
+        FormatText(name, sizeof name, "~KVU%04x.TMP", TempNameCounter);
+        TempNameCounter++;
+        if (CopyText(buf, cap, target) != TEXT_FIT)
+            break;
+        *FileNamePart(buf) = 0;
+        if (AppendText(buf, cap, name) != TEXT_FIT)
+            break;
+        if (!FileExists(buf))
+            return;
+    }
+    if (cap)
+        buf[0] = 0;
+}
+
 void ReplaceFileLater(const char *source, const char *target)
 {
     if (CopyFileA(source, target, FALSE)) {
         RemoveFile(source);
         return;
     }
+    // The target is in use: stage the backup beside it for the next restart.
+    char staging[PATH_CAP];
+    MakeTempName(staging, sizeof staging, target);
+    if (!staging[0] || !CopyFileA(source, staging, FALSE)) {
+        RemoveFile(target);     // the backup stays where it is
+        return;
+    }
+    RestartNeeded = 1;
+    RemoveFile(source);
+    char shortStaging[PATH_CAP], shortTarget[PATH_CAP];
+    CopyText(shortStaging, sizeof shortStaging, staging);
+    NormalizePath(shortStaging, sizeof shortStaging, 0);
+    CopyText(shortTarget, sizeof shortTarget, target);
+    NormalizePath(shortTarget, sizeof shortTarget, 0);
+    if (PlatformKind == PLATFORM_NT) {
+        // The target still exists at the restart: without leave to replace
+        // it the rename would be dropped and the backup never put back.
+        MoveFileExA(shortStaging, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    } else {
+        WritePrivateProfileStringA("rename", shortTarget, shortStaging, "WININIT.INI");
+    }
 }
-
-// Not built yet: nothing is recorded or restarted.
 
 void DeleteAtRestart(const char *path)
 {
-    (void)path;
-}
-
-void MakeTempName(char *buf, size_t cap, const char *target)
-{
-    (void)target;
-    if (cap)
-        buf[0] = 0;
+    if (PlatformKind == PLATFORM_NT) {
+        MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    char ini[PATH_CAP];
+    if (!WindowsDirFile(ini, sizeof ini, "WININIT.INI"))
+        return;
+    char line[PATH_CAP + 32];
+    if (FormatText(line, sizeof line, "NUL=%s\r\n", path) != TEXT_FIT)
+        return;
+    HFILE f = _lopen(ini, OF_READWRITE);
+    if (f != HFILE_ERROR) {
+        // Keep the last line whole when the file does not end in a line break.
+        LONG size = _llseek(f, 0, FILE_END);
+        char last = '\n';
+        if (size > 0 && _llseek(f, size - 1, FILE_BEGIN) == size - 1) {
+            if (_lread(f, &last, 1) != 1)
+                last = '\n';
+            _llseek(f, 0, FILE_END);
+        }
+        if (last != '\n')
+            _lwrite(f, "\r\n", 2);
+        _lwrite(f, line, (UINT)strlen(line));
+        _lclose(f);
+        return;
+    }
+    f = _lcreat(ini, 0);
+    if (f == HFILE_ERROR)
+        return;
+    _lwrite(f, "[rename]\r\n", 10);
+    _lwrite(f, line, (UINT)strlen(line));
+    _lclose(f);
 }
 
 void WriteRestartProgram(void)
 {
+    HRSRC info = FindResourceA(ProgramInstance, MAKEINTRESOURCEA(IDR_RESTART_PROGRAM),
+                               MAKEINTRESOURCEA(RT_RESTART_PROGRAM));
+    if (!info)
+        return;
+    DWORD size = SizeofResource(ProgramInstance, info);
+    HGLOBAL data = LoadResource(ProgramInstance, info);
+    const void *bytes = data ? LockResource(data) : NULL;
+    char path[PATH_CAP];
+    if (bytes && size && WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE")) {
+        HFILE f = _lcreat(path, 0);
+        if (f != HFILE_ERROR) {
+            _lwrite(f, (LPCCH)bytes, (UINT)size);
+            _lclose(f);
+        }
+    }
+    if (data)
+        FreeResource(data);
 }
 
 void RestartSystem(void)
 {
+    if (PlatformKind == PLATFORM_NT) {
+        char path[PATH_CAP];
+        if (WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE"))
+            WinExec(path, SW_SHOW);
+    } else {
+        ExitWindowsEx(EWX_REBOOT, 0);
+    }
 }

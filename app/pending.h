@@ -3,8 +3,16 @@
 #pragma once
 #include <stddef.h>
 
+// Puts the file at source in place of target, now or (when target is in
+// use) at the next restart; source is removed once its data is safe.
 void ReplaceFileLater(const char *source, const char *target);
+// Records path for deletion at the next restart.
 void DeleteAtRestart(const char *path);
+// The target's path with its file name replaced by the first free staging
+// name "~KVU%04x.TMP". buf is empty when no such name fits or is free.
 void MakeTempName(char *buf, size_t cap, const char *target);
+// Writes the embedded restart program to the Windows directory (NT).
 void WriteRestartProgram(void);
 void RestartSystem(void);
+// "_MSRSTRT.EXE" (or another name) in the Windows directory; 0 when it does not fit.
+int WindowsDirFile(char *buf, size_t cap, const char *name);

@@ -1,15 +1,146 @@
 #include "relocate.h"
+#include "paths.h"
+#include "pending.h"
+#include "state.h"
+#include "text.h"
+#include "../engine/files.h"
+#include <string.h>
 
-// Not built yet: no copy is made and the program's own file stays.
 void MakeTempCopy(void)
 {
+    char dir[PATH_CAP], name[PATH_CAP + 16];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    // The fixed number makes every run use (and overwrite) the same name.
+    if (n > 0 && n < sizeof dir && GetTempFileNameA(dir, "KVR", 0x1A2B, name) &&
+        strlen(name) >= 3 && strlen(name) < sizeof TempCopyPath) {
+        memcpy(name + strlen(name) - 3, "EXE", 3);
+        CopyText(TempCopyPath, sizeof TempCopyPath, name);
+        char own[PATH_CAP];
+        DWORD len = GetModuleFileNameA(NULL, own, sizeof own);
+        if (len > 0 && len < sizeof own && CopyFileA(own, TempCopyPath, FALSE))
+            DeleteAtRestart(TempCopyPath);
+    }
+    InPlace = 0;
+}
+
+// Appends one argument of the clean-up command line: its short form, and
+// in quotes when it still holds a blank (a volume without short names).
+static int AppendArgument(char *cmd, size_t cap, const char *path)
+{
+    char arg[PATH_CAP];
+    if (CopyText(arg, sizeof arg, path) != TEXT_FIT)
+        return 0;
+    NormalizePath(arg, sizeof arg, 0);
+    int quote = strchr(arg, ' ') != NULL;
+    int ok = (!quote || AppendText(cmd, cap, "\"") == TEXT_FIT) &&
+             AppendText(cmd, cap, arg) == TEXT_FIT &&
+             (!quote || AppendText(cmd, cap, "\"") == TEXT_FIT);
+    return ok;
 }
 
 void RemoveSelf(void)
 {
+    char own[PATH_CAP];
+    DWORD len = GetModuleFileNameA(NULL, own, sizeof own);
+    if (len == 0 || len >= sizeof own)
+        return;
+    if (InPlace) {
+        OFSTRUCT of;
+        // A running program cannot delete its own file: let the restart do it.
+        if (OpenFile(own, &of, OF_DELETE) == HFILE_ERROR && FileExists(own))
+            DeleteAtRestart(own);
+        char settings[PATH_CAP];
+        CopyText(settings, sizeof settings, own);
+        memcpy(settings + len - 3, "INI", 3);
+        OpenFile(settings, &of, OF_DELETE);
+        return;
+    }
+    char shortOwn[PATH_CAP];
+    CopyText(shortOwn, sizeof shortOwn, own);
+    NormalizePath(shortOwn, sizeof shortOwn, 0);
+    if (DeletingSelf) {
+        // "%s /z %s %s": the copy, the program and the install root.
+        char cmd[3 * PATH_CAP + 16] = "";
+        if (AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
+            AppendText(cmd, sizeof cmd, " /z ") == TEXT_FIT &&
+            AppendArgument(cmd, sizeof cmd, own) &&
+            AppendText(cmd, sizeof cmd, " ") == TEXT_FIT &&
+            (!InstallRootDir[0] || AppendArgument(cmd, sizeof cmd, InstallRootDir)))
+            WinExec(cmd, SW_SHOW);
+    } else {
+        DeleteFileA(shortOwn);
+    }
+}
+
+// Takes one argument off *text: up to the next blank, or a quoted text.
+static void TakeArgument(const char **text, char *out, size_t cap)
+{
+    const char *p = *text;
+    while (*p == ' ')
+        p++;
+    const char *end;
+    if (*p == '"') {
+        p++;
+        end = strchr(p, '"');
+        if (!end)
+            end = p + strlen(p);
+        CopyTextN(out, cap, p, (size_t)(end - p));
+        if (*end == '"')
+            end++;
+    } else {
+        end = strchr(p, ' ');
+        if (!end)
+            end = p + strlen(p);
+        CopyTextN(out, cap, p, (size_t)(end - p));
+    }
+    *text = end;
+}
+
+// Waits ms milliseconds for the main window's timer, dispatching messages.
+// The wait blocks in GetMessage: the process that started this copy waits
+// until the copy is idle for input, so a polling wait would hold it up.
+static void TimedWait(DWORD ms)
+{
+    TimerWait = 1;
+    if (!MainWindow || !SetTimer(MainWindow, WAIT_TIMER_ID, ms, NULL)) {
+        Sleep(ms);
+        TimerWait = 0;
+        return;
+    }
+    MSG msg;
+    while (TimerWait && GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    KillTimer(MainWindow, WAIT_TIMER_ID);
+    TimerWait = 0;
 }
 
 void RunCleanup(const char *text)
 {
-    (void)text;
+    TimedWait(1000);
+    char program[PATH_CAP], second[PATH_CAP];
+    const char *p = text;
+    TakeArgument(&p, program, sizeof program);
+    TakeArgument(&p, second, sizeof second);
+    size_t len = strlen(program);
+    if (len && program[len - 1] != '\\') {
+        // The first process may take a moment longer to end; retry briefly.
+        for (int tries = 0; tries < 20; tries++) {
+            if (DeleteFileA(program) || !FileExists(program))
+                break;
+            TimedWait(250);
+        }
+    }
+    char *slash = strrchr(program, '\\');
+    if (slash) {
+        *slash = 0;
+        RemoveTree(program, 0);
+    }
+    len = strlen(second);
+    if (len) {
+        if (second[len - 1] == '\\')
+            second[len - 1] = 0;
+        RemoveTree(second, 0);
+    }
 }

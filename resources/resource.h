@@ -24,6 +24,10 @@
 #define IDC_PAGE_TITLE       1005
 #define IDC_BAR_FRAME        3830
 
+/* Shared-file question */
+#define IDC_SHARED_YES       1005
+#define IDC_SHARED_NO        1006
+
 /* Embedded restart program */
 #define RT_RESTART_PROGRAM   300
 #define IDR_RESTART_PROGRAM  30202

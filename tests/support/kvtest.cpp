@@ -209,6 +209,7 @@ ChildRun RunChild(const std::string &program, const std::string &args,
 static HHOOK AnswerHook;
 static std::deque<int> AnswerIds;
 static std::set<HWND> FreshDialogs;
+static std::vector<SeenDialog> Answered;
 
 static LRESULT CALLBACK AnswerProc(int code, WPARAM w, LPARAM l)
 {
@@ -224,6 +225,10 @@ static LRESULT CALLBACK AnswerProc(int code, WPARAM w, LPARAM l)
         // is re-activated must not swallow an answer.
         int id = AnswerIds.front();
         AnswerIds.pop_front();
+        SeenDialog seen;
+        seen.caption = WindowText(h);
+        EnumChildWindows(h, CollectStaticText, (LPARAM)&seen.text);
+        Answered.push_back(seen);
         PostMessageA(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(h, id));
     }
     return CallNextHookEx(AnswerHook, code, w, l);
@@ -233,6 +238,7 @@ void AnswerDialogs(std::vector<int> ids)
 {
     AnswerIds.assign(ids.begin(), ids.end());
     FreshDialogs.clear();
+    Answered.clear();
     if (!AnswerHook)
         AnswerHook = SetWindowsHookExA(WH_CBT, AnswerProc, NULL, GetCurrentThreadId());
 }
@@ -245,6 +251,11 @@ int StopAnswering()
     int left = (int)AnswerIds.size();
     AnswerIds.clear();
     return left;
+}
+
+std::vector<SeenDialog> AnsweredDialogs()
+{
+    return Answered;
 }
 
 void PumpFor(DWORD ms)

@@ -49,6 +49,8 @@ ChildRun RunChild(const std::string &program, const std::string &args,
 // when done; it returns how many answers were left unused.
 void AnswerDialogs(std::vector<int> ids);
 int StopAnswering();
+// The dialogs answered since AnswerDialogs: caption and static texts.
+std::vector<SeenDialog> AnsweredDialogs();
 
 // Pumps this thread's messages for about ms milliseconds.
 void PumpFor(DWORD ms);

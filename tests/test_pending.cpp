@@ -1,0 +1,215 @@
+// Files put in place now or at the next restart, deletions recorded for the
+// restart, the embedded restart program.
+#include <gtest/gtest.h>
+#include "kvtest.h"
+#include "app/pending.h"
+#include "app/state.h"
+#include "app/text.h"
+
+namespace {
+
+const char SessionKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+std::string PendingRenames()
+{
+    HKEY key;
+    std::string out;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return out;
+    char buf[8192];
+    DWORD size = sizeof buf, type;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, &type, (BYTE *)buf, &size) == ERROR_SUCCESS)
+        out.assign(buf, size);
+    RegCloseKey(key);
+    for (char &c : out)
+        if (c == 0)
+            c = '|';
+    return out;
+}
+
+std::string ShortOf(const std::string &p)
+{
+    char buf[MAX_PATH];
+    DWORD n = GetShortPathNameA(p.c_str(), buf, sizeof buf);
+    return std::string(buf, n);
+}
+
+// Runs a program of the prefix (wineboot, say) and waits for it.
+DWORD RunAndWait(const char *cmd)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::vector<char> line(cmd, cmd + strlen(cmd) + 1);
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return (DWORD)-1;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = (DWORD)-1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+class Pending : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        dir = ScratchDir("Pending Files");
+        PlatformKind = PLATFORM_NT;
+        RestartNeeded = 0;
+        TempNameCounter = 0;
+        DeleteFileA("C:\\windows\\WININIT.INI");
+    }
+    void TearDown() override
+    {
+        RemoveTreeForTest(dir);
+        DeleteFileA("C:\\windows\\WININIT.INI");
+        PlatformKind = PLATFORM_NT;
+        RestartNeeded = 0;
+    }
+    HANDLE Hold(const std::string &path)
+    {
+        return CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    }
+};
+
+TEST_F(Pending, StagingNamesCountUpAndSkipTakenNames)
+{
+    std::string target = dir + "\\APP.DLL";
+    ASSERT_TRUE(WriteFileBytes(dir + "\\~KVU0000.TMP", "taken"));
+    char buf[PATH_CAP];
+    MakeTempName(buf, sizeof buf, target.c_str());
+    EXPECT_EQ(dir + "\\~KVU0001.TMP", buf);
+    MakeTempName(buf, sizeof buf, target.c_str());
+    EXPECT_EQ(dir + "\\~KVU0002.TMP", buf) << "names of one run never repeat";
+    TempNameCounter = 0xFFFF;
+    MakeTempName(buf, sizeof buf, target.c_str());
+    EXPECT_EQ(dir + "\\~KVUffff.TMP", buf);
+    MakeTempName(buf, sizeof buf, target.c_str());
+    EXPECT_EQ(dir + "\\~KVU0001.TMP", buf) << "the counter wraps and skips the taken name";
+    // A directory so long that the staging name cannot fit: no name at all.
+    std::string longTarget = "C:\\" + std::string(240, 'd') + "\\x.dll";
+    char small[PATH_CAP];
+    MakeTempName(small, sizeof small, longTarget.c_str());
+    EXPECT_STREQ("", small);
+}
+
+TEST_F(Pending, FreeTargetIsReplacedAtOnce)
+{
+    std::string target = dir + "\\APP.DLL", backup = dir + "\\APP.BAK";
+    ASSERT_TRUE(WriteFileBytes(target, "new"));
+    ASSERT_TRUE(WriteFileBytes(backup, "old"));
+    ReplaceFileLater(backup.c_str(), target.c_str());
+    EXPECT_EQ("old", ReadFileBytes(target));
+    EXPECT_FALSE(PathExists(backup));
+    EXPECT_EQ(0, RestartNeeded);
+    EXPECT_EQ(std::string::npos, PendingRenames().find("APP.DLL"));
+}
+
+TEST_F(Pending, TargetInUseIsStagedForTheRestartOnNt)
+{
+    std::string target = dir + "\\In Use.dll", backup = dir + "\\backup.dll";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    HANDLE h = Hold(target);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ReplaceFileLater(backup.c_str(), target.c_str());
+    std::string staging = dir + "\\~KVU0000.TMP";
+    EXPECT_EQ(1, RestartNeeded);
+    EXPECT_FALSE(PathExists(backup));
+    EXPECT_EQ("original", ReadFileBytes(staging));
+    std::string pending = PendingRenames();
+    EXPECT_NE(std::string::npos, pending.find("\\??\\" + ShortOf(staging) + "|!\\??\\" + target))
+        << pending;
+    CloseHandle(h);
+    // A restart of the machine puts the backup's content in place.
+    EXPECT_EQ(0u, RunAndWait("wineboot.exe -r"));
+    EXPECT_EQ("original", ReadFileBytes(target));
+    EXPECT_FALSE(PathExists(staging));
+}
+
+TEST_F(Pending, TargetInUseIsStagedInWininitElsewhere)
+{
+    PlatformKind = PLATFORM_OTHER;
+    std::string first = dir + "\\first.dll", second = dir + "\\second.dll";
+    ASSERT_TRUE(WriteFileBytes(first, "new1"));
+    ASSERT_TRUE(WriteFileBytes(second, "new2"));
+    ASSERT_TRUE(WriteFileBytes(dir + "\\b1", "old1"));
+    ASSERT_TRUE(WriteFileBytes(dir + "\\b2", "old2"));
+    HANDLE h1 = Hold(first), h2 = Hold(second);
+    ReplaceFileLater((dir + "\\b1").c_str(), first.c_str());
+    ReplaceFileLater((dir + "\\b2").c_str(), second.c_str());
+    CloseHandle(h1);
+    CloseHandle(h2);
+    EXPECT_EQ(1, RestartNeeded);
+    char value[PATH_CAP];
+    GetPrivateProfileStringA("rename", ShortOf(first).c_str(), "", value, sizeof value, "WININIT.INI");
+    EXPECT_EQ(ShortOf(dir + "\\~KVU0000.TMP"), value);
+    GetPrivateProfileStringA("rename", ShortOf(second).c_str(), "", value, sizeof value, "WININIT.INI");
+    EXPECT_EQ(ShortOf(dir + "\\~KVU0001.TMP"), value);
+    EXPECT_EQ(0u, RunAndWait("wineboot.exe -r"));
+    EXPECT_EQ("old1", ReadFileBytes(first));
+    EXPECT_EQ("old2", ReadFileBytes(second));
+}
+
+TEST_F(Pending, NoRoomForAStagingNameKeepsTheBackup)
+{
+    // A folder so deep that "~KVU0000.TMP" no longer fits beside the file.
+    std::string deep = dir + "\\" + std::string(245 - dir.size() - 1, 'd');
+    ASSERT_EQ(245u, deep.size());
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
+    std::string target = deep + "\\x", backup = dir + "\\keep.bak";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    HANDLE h = Hold(target);
+    ReplaceFileLater(backup.c_str(), target.c_str());
+    CloseHandle(h);
+    EXPECT_EQ("original", ReadFileBytes(backup)) << "the backup must survive";
+    EXPECT_EQ(0, RestartNeeded);
+    RemoveTreeForTest(deep);
+}
+
+TEST_F(Pending, DeletionsOnNtGoToTheSystemList)
+{
+    std::string victim = dir + "\\gone later.tmp";
+    ASSERT_TRUE(WriteFileBytes(victim, "x"));
+    DeleteAtRestart(victim.c_str());
+    EXPECT_NE(std::string::npos, PendingRenames().find("\\??\\" + victim + "||")) << PendingRenames();
+}
+
+TEST_F(Pending, DeletionsElsewhereAreAppendedNulLines)
+{
+    PlatformKind = PLATFORM_OTHER;
+    DeleteAtRestart("C:\\TEMP\\A.EXE");
+    DeleteAtRestart("C:\\TEMP\\B.EXE");
+    EXPECT_EQ("[rename]\r\nNUL=C:\\TEMP\\A.EXE\r\nNUL=C:\\TEMP\\B.EXE\r\n",
+              ReadFileBytes("C:\\windows\\WININIT.INI"));
+    // An existing file whose last line has no line end keeps that line whole.
+    ASSERT_TRUE(WriteFileBytes("C:\\windows\\WININIT.INI", "[rename]\r\nC:\\X=C:\\Y"));
+    DeleteAtRestart("C:\\TEMP\\C.EXE");
+    EXPECT_EQ("[rename]\r\nC:\\X=C:\\Y\r\nNUL=C:\\TEMP\\C.EXE\r\n",
+              ReadFileBytes("C:\\windows\\WININIT.INI"));
+}
+
+TEST_F(Pending, RestartProgramIsWrittenAndRestarts)
+{
+    DeleteFileA("C:\\windows\\_MSRSTRT.EXE");
+    WriteRestartProgram();
+    bool ok = false;
+    std::string bytes = ReadFileBytes("C:\\windows\\_MSRSTRT.EXE", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_LE(bytes.size(), 3584u);
+    EXPECT_EQ("MZ", bytes.substr(0, 2));
+    // A deletion recorded before the program runs happens at its restart.
+    std::string victim = dir + "\\after-restart.tmp";
+    ASSERT_TRUE(WriteFileBytes(victim, "x"));
+    DeleteAtRestart(victim.c_str());
+    EXPECT_EQ(0u, RunAndWait("C:\\windows\\_MSRSTRT.EXE"));
+    for (int i = 0; i < 100 && PathExists(victim); i++)
+        Sleep(100);
+    EXPECT_FALSE(PathExists(victim));
+}
+
+} // namespace
