@@ -154,7 +154,8 @@ ChildRun RunChild(const std::string &program, const std::string &args,
         FindCtx ctx = {pi.dwProcessId, {}};
         EnumWindows(CollectDialogs, (LPARAM)&ctx);
         for (HWND dlg : ctx.found) {
-            if (handled.count(dlg))
+            bool answeredBefore = handled.count(dlg) != 0;
+            if (answeredBefore && (queue.empty() || !queue.front().again))
                 continue;
             SeenDialog seen;
             seen.caption = WindowText(dlg);
@@ -168,6 +169,11 @@ ChildRun RunChild(const std::string &program, const std::string &args,
             const DialogAnswer &a = queue.front();
             if (!a.captionPart.empty() && seen.caption.find(a.captionPart) == std::string::npos)
                 continue;
+            if (a.waitControl) {
+                HWND control = GetDlgItem(dlg, a.waitControl);
+                if (!control || WindowText(control).find(a.waitText) == std::string::npos)
+                    continue;
+            }
             Sleep(100); // let the dialog finish its initialisation
             EnumChildWindows(dlg, CollectStaticText, (LPARAM)&seen.text);
             run.dialogs.push_back(seen);
@@ -199,6 +205,7 @@ ChildRun RunChild(const std::string &program, const std::string &args,
 static HHOOK AnswerHook;
 static std::deque<int> AnswerIds;
 static std::set<HWND> FreshDialogs;
+static std::vector<SeenDialog> Answered;
 
 static LRESULT CALLBACK AnswerProc(int code, WPARAM w, LPARAM l)
 {
@@ -214,6 +221,10 @@ static LRESULT CALLBACK AnswerProc(int code, WPARAM w, LPARAM l)
         // is re-activated must not swallow an answer.
         int id = AnswerIds.front();
         AnswerIds.pop_front();
+        SeenDialog seen;
+        seen.caption = WindowText(h);
+        EnumChildWindows(h, CollectStaticText, (LPARAM)&seen.text);
+        Answered.push_back(seen);
         PostMessageA(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(h, id));
     }
     return CallNextHookEx(AnswerHook, code, w, l);
@@ -223,6 +234,7 @@ void AnswerDialogs(std::vector<int> ids)
 {
     AnswerIds.assign(ids.begin(), ids.end());
     FreshDialogs.clear();
+    Answered.clear();
     if (!AnswerHook)
         AnswerHook = SetWindowsHookExA(WH_CBT, AnswerProc, NULL, GetCurrentThreadId());
 }
@@ -235,6 +247,11 @@ int StopAnswering()
     int left = (int)AnswerIds.size();
     AnswerIds.clear();
     return left;
+}
+
+std::vector<SeenDialog> AnsweredDialogs()
+{
+    return Answered;
 }
 
 void PumpFor(DWORD ms)

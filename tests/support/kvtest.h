@@ -18,10 +18,20 @@ std::string UninstallerPath();
 // dialog ("#32770") whose caption contains captionPart (any when empty) gets
 // a click on buttonId. fileName, when set, is typed into an open-file dialog
 // before the click.
+// again: the answer may also go to a dialog that was answered before (a
+// modeless dialog clicked several times). waitControl, when not 0: the click
+// waits until that control's text contains waitText.
 struct DialogAnswer {
     std::string captionPart;
     int buttonId;
     std::string fileName;
+    bool again;
+    int waitControl;
+    std::string waitText;
+    DialogAnswer(std::string caption, int id, std::string file = "", bool again_ = false,
+                 int waitControl_ = 0, std::string waitText_ = "")
+        : captionPart(caption), buttonId(id), fileName(file), again(again_),
+          waitControl(waitControl_), waitText(waitText_) {}
 };
 
 // A dialog the child showed: its caption and its static text (message boxes).
@@ -49,6 +59,8 @@ ChildRun RunChild(const std::string &program, const std::string &args,
 // when done; it returns how many answers were left unused.
 void AnswerDialogs(std::vector<int> ids);
 int StopAnswering();
+// The dialogs answered since AnswerDialogs: caption and static text.
+std::vector<SeenDialog> AnsweredDialogs();
 
 // Pumps this thread's messages for about ms milliseconds.
 void PumpFor(DWORD ms);
