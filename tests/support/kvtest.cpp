@@ -189,8 +189,11 @@ ChildRun RunChild(const std::string &program, const std::string &args,
                     SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)a.fileName.c_str(),
                                         SMTO_ABORTIFHUNG, 2000, NULL);
             }
-            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(a.buttonId, BN_CLICKED),
-                         (LPARAM)GetDlgItem(dlg, a.buttonId));
+            if (a.observe)
+                a.observe(dlg);
+            if (a.buttonId)
+                PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(a.buttonId, BN_CLICKED),
+                             (LPARAM)GetDlgItem(dlg, a.buttonId));
             queue.pop_front();
         }
     }

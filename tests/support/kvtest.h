@@ -1,6 +1,7 @@
 // Helpers shared by the test programs (they run under Wine).
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ std::string UninstallerPath();
 // before the click.
 // again: the answer may also go to a dialog that was answered before (a
 // modeless dialog clicked several times). waitControl, when not 0: the click
-// waits until that control's text contains waitText.
+// waits until that control's text contains waitText. observe, when set, is
+// called with the dialog just before the click. buttonId 0: no click.
 struct DialogAnswer {
     std::string captionPart;
     int buttonId;
@@ -28,10 +30,12 @@ struct DialogAnswer {
     bool again;
     int waitControl;
     std::string waitText;
+    std::function<void(HWND)> observe;
     DialogAnswer(std::string caption, int id, std::string file = "", bool again_ = false,
-                 int waitControl_ = 0, std::string waitText_ = "")
+                 int waitControl_ = 0, std::string waitText_ = "",
+                 std::function<void(HWND)> observe_ = nullptr)
         : captionPart(caption), buttonId(id), fileName(file), again(again_),
-          waitControl(waitControl_), waitText(waitText_) {}
+          waitControl(waitControl_), waitText(waitText_), observe(observe_) {}
 };
 
 // A dialog the child showed: its caption and its static text (message boxes).
