@@ -42,11 +42,14 @@ TEST(Start, LogBesideTheProgramIsTakenWithoutADialog)
     std::string exe = InstallCopy(sub);
     ASSERT_TRUE(WriteFileBytes(sub + "\\INSTALL.LOG", "*** Installation Started 01/02/2026 10:00 ***\r\n"
                                                       "Title: Sample Install\r\n"));
-    ChildRun run = RunChild(exe, "", {}, 15000);
+    // No open-file dialog: the first dialog is the wizard, cancelled here.
+    ChildRun run = RunChild(exe, "", {{"", IDCANCEL}, {"Uninstall", IDYES}}, 15000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_TRUE(run.dialogs.empty()) << "first dialog: "
-                                     << (run.dialogs.empty() ? "" : run.dialogs[0].caption);
+    EXPECT_EQ(0, run.unanswered);
+    ASSERT_EQ(2u, run.dialogs.size());
+    EXPECT_NE("Open", run.dialogs[0].caption);
+    EXPECT_EQ("Are you sure you want to cancel the uninstall?", run.dialogs[1].text);
     RemoveTreeForTest(dir);
 }
 
