@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-$root/build/wizard-shots}
 template=$root/build/wine-template
-driver=$root/build/bin/test_e2e_wizard_shots.exe
+driver=$root/build/bin/test_e2e_wizard_sample.exe
 for tool in Xvfb import convert xwininfo; do
     command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb imagemagick x11-utils)"; exit 1; }
 done

@@ -1,13 +1,16 @@
 // The sample product's wizard pages, driven from outside: a Custom list page
-// read back line by line, the rollback page, Finish and the progress page;
-// and the same pages in-process from an inventory built by hand.
+// read back line by line, the rollback page, Finish and the progress page,
+// Cancel before and during the run; and the same pages in-process from an
+// inventory built by hand.
 // With KV_SHOT_DIR set (a folder of this Wine machine) both stop on each page
 // until scripts/wizard-shots.sh has taken its screenshot.
 #include <stdio.h>
 #include <stdlib.h>
 #include "wizardtest.h"
 #include "app/background.h"
+#include "engine/uninstall.h"
 #include "log/logread.h"
+#include "report/mif.h"
 
 namespace {
 
@@ -27,6 +30,9 @@ std::string MakeSample()
     std::string log = app + "\\INSTALL.LOG";
     EXPECT_TRUE(WriteFileBytes(log, "***  Installation Started 12/08/2026 09:00 ***\r\n"
                                     "Title: Sample Orders Installation\r\n"
+                                    "Uninstall MIF: KVSAMPLE.MIF\r\n"
+                                    "Manufacturer: Kv Samples\r\n"
+                                    "Product: Sample Orders\r\n"
                                     "Made Dir: " + app + "\r\n"
                                     "Made Dir: " + app + "\\Data\r\n"
                                     "File Copy: " + app + "\\ORDERS.EXE\r\n"
@@ -49,6 +55,39 @@ bool ReaderBuilt(const std::string &log)
     FreeInventory();
     return built;
 }
+
+// Whether this build runs the uninstall (the engine is built in parallel):
+// its set-up starts the progress display even without a wizard.
+bool EngineBuilt()
+{
+    std::string dir = ScratchDir("engine-probe");
+    std::string log = dir + "\\INSTALL.LOG";
+    WriteFileBytes(log, "");
+    CreateInventory();
+    int method = UninstallMethod;
+    UninstallMethod = METHOD_AUTOMATIC;
+    ProgressStarted = 0;
+    RunUninstall(log.c_str());
+    bool built = ProgressStarted != 0;
+    ProgressStarted = 0;
+    UninstallMethod = method;
+    FreeInventory();
+    RemoveTreeForTest(dir);
+    return built;
+}
+
+// Whether this build writes the status file (built in parallel too).
+bool StatusFileBuilt()
+{
+    CopyText(MifFileName, sizeof MifFileName, "KVPROBE.MIF");
+    WriteStatusFile();
+    MifFileName[0] = 0;
+    bool built = PathExists("C:\\windows\\KVPROBE.MIF");
+    DeleteFileA("C:\\windows\\KVPROBE.MIF");
+    return built;
+}
+
+const char StatusFile[] = "C:\\windows\\KVSAMPLE.MIF";
 
 // Hands the page to the screenshot script and waits until it has its picture.
 void Shot(const char *name, HWND dlg)
@@ -159,6 +198,67 @@ TEST(WizardPages, SampleProduct)
     EXPECT_NE(std::string::npos, automatic.dialogs[1].text.find("Do you want to perform a rollback?"));
     EXPECT_EQ(0u, upper.find("Performing uninstall of the Sample Orders..."));
     EXPECT_FALSE(navigation) << "Next and Back stay disabled during the run";
+    RemoveTreeForTest(App);
+}
+
+TEST(WizardPages, CancelInTheWizardUndoesNothingAndReportsFailure)
+{
+    std::string log = MakeSample();
+    if (!ReaderBuilt(log) || !StatusFileBuilt()) {
+        RemoveTreeForTest(App);
+        GTEST_SKIP() << "this build does not read logs or write status files yet";
+    }
+    DeleteFileA(StatusFile);
+    std::string exe = std::string(App) + "\\UNINSTAL.EXE";
+    ChildRun run = RunChild(exe, log,
+                            {OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Select Uninstall Method", false),
+                             OnPage(IDC_CANCEL, IDC_PAGE_TITLE, "Perform Rollback", true),
+                             DialogAnswer("Uninstall", IDYES)},
+                            60000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0, run.unanswered);
+    std::string status = ReadFileBytes(StatusFile);
+    EXPECT_NE(std::string::npos, status.find("\"Failed\"")) << status;
+    EXPECT_NE(std::string::npos, status.find("\"Canceled by user\"")) << status;
+    EXPECT_TRUE(PathExists(std::string(App) + "\\ORDERS.EXE"));
+    EXPECT_TRUE(PathExists(log));
+    DeleteFileA(StatusFile);
+    RemoveTreeForTest(App);
+}
+
+TEST(WizardPages, CancelDuringTheRunStopsItAndReportsFailure)
+{
+    std::string log = MakeSample();
+    if (!ReaderBuilt(log) || !EngineBuilt() || !StatusFileBuilt()) {
+        RemoveTreeForTest(App);
+        GTEST_SKIP() << "this build does not read logs, run the uninstall or write status files yet";
+    }
+    DeleteFileA(StatusFile);
+    std::string exe = std::string(App) + "\\UNINSTAL.EXE";
+    std::string seenUpper;
+    ChildRun run = RunChild(
+        exe, log,
+        {OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Select Uninstall Method", false),
+         OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Rollback", true),
+         OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Uninstall", true),
+         // The first service's wait (3.5 s) leaves time for the click.
+         OnPage(IDC_CANCEL, IDC_LOWER_TEXT, "KvSampleSvc1", true,
+                [&seenUpper](HWND dlg) { seenUpper = ControlText(dlg, IDC_UPPER_TEXT); }),
+         DialogAnswer("Uninstall", IDYES)},
+        60000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0, run.unanswered);
+    EXPECT_EQ(0u, seenUpper.find("Performing uninstall of the Sample Orders..."));
+    std::string status = ReadFileBytes(StatusFile);
+    EXPECT_NE(std::string::npos, status.find("\"Failed\"")) << status;
+    EXPECT_NE(std::string::npos, status.find("\"Canceled by user\"")) << status;
+    // Stopped among the services: no file was removed, the log stays.
+    EXPECT_TRUE(PathExists(std::string(App) + "\\ORDERS.EXE"));
+    EXPECT_TRUE(PathExists(std::string(App) + "\\Data\\orders.dat"));
+    EXPECT_TRUE(PathExists(log));
+    DeleteFileA(StatusFile);
     RemoveTreeForTest(App);
 }
 
