@@ -3,7 +3,7 @@
 # product's welcome page, a Custom list page, the rollback page, the final
 # page (Automatic, then Finish) and the progress page, each saved as a PNG of
 # the wizard and one of the whole screen. Prints the folder of the pictures.
-# usage: scripts/wizard-shots.sh [OUTDIR]     (after a build in build/)
+# usage: scripts/wizard-shots.sh [OUTDIR]     (default OUTDIR: build/wizard-shots)
 set -u
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,7 +13,9 @@ driver=$root/build/bin/test_e2e_wizard_sample.exe
 for tool in Xvfb import convert xwininfo; do
     command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb imagemagick x11-utils)"; exit 1; }
 done
-[ -f "$driver" ] || { echo "build first: $driver is missing"; exit 1; }
+[ -f build/CMakeCache.txt ] ||
+    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
+cmake --build build --target uninstal test_e2e_wizard_sample >/dev/null || exit 1
 sh scripts/make-wine-template.sh "$template" || exit 1
 mkdir -p "$out"
 rm -f "$out"/*.png
