@@ -27,8 +27,8 @@ std::string MakeSample()
     EXPECT_TRUE(WriteFileBytes(app + "\\README.BAK", "An older read-me."));
     EXPECT_TRUE(WriteFileBytes(app + "\\Data\\orders.dat", "order data"));
     EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), (app + "\\UNINSTAL.EXE").c_str(), FALSE));
-    std::string log = app + "\\INSTALL.LOG";
-    EXPECT_TRUE(WriteFileBytes(log, "***  Installation Started 12/08/2026 09:00 ***\r\n"
+    std::string longLog = app + "\\INSTALL.LOG";
+    EXPECT_TRUE(WriteFileBytes(longLog, "***  Installation Started 12/08/2026 09:00 ***\r\n"
                                     "Title: Sample Orders Installation\r\n"
                                     "Uninstall MIF: KVSAMPLE.MIF\r\n"
                                     "Manufacturer: Kv Samples\r\n"
@@ -42,6 +42,10 @@ std::string MakeSample()
                                     "Create Service: KvSampleSvc1\r\n"
                                     "Create Service: KvSampleSvc2\r\n"
                                     "Create Service: KvSampleSvc3\r\n"));
+    // A log path on the command line cannot hold a blank: give its short form.
+    char log[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(longLog.c_str(), log, sizeof log);
+    EXPECT_TRUE(n > 0 && n < sizeof log);
     return log;
 }
 
@@ -121,9 +125,12 @@ std::vector<std::string> ListLines(HWND dlg)
     DWORD_PTR count = 0;
     SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
     for (DWORD_PTR i = 0; i < count; i++) {
-        char buf[1024] = "";
+        // Wine hands an ANSI LB_GETTEXT from another process back in UTF-16.
+        WCHAR wide[1024] = L"";
         DWORD_PTR got = 0;
-        SendMessageTimeoutA(list, LB_GETTEXT, i, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, &got);
+        SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide, SMTO_ABORTIFHUNG, 2000, &got);
+        char buf[1024] = "";
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
         lines.push_back(buf);
     }
     return lines;
