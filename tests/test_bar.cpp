@@ -192,7 +192,7 @@ TEST_F(BarPaint, BitmapAndBarPixels)
     EXPECT_TRUE(nearEnd);
 }
 
-TEST_F(BarPaint, NoFrameWhenTheLibraryDrawsIt)
+TEST_F(BarPaint, WithTheLibraryTheShownFrameControlFramesTheBar)
 {
     Open();
     Click(IDC_NEXT);
@@ -201,7 +201,24 @@ TEST_F(BarPaint, NoFrameWhenTheLibraryDrawsIt)
     ProgressTotal = 1;
     ProgressDone = 0;
     Capture c = Repaint();
-    EXPECT_NE(RGB(0, 0, 0), c.At(BarRect.left - 1, Mid()));
+    EXPECT_NE(RGB(0, 0, 0), c.At(BarRect.left - 1, Mid())) << "the wizard draws no frame";
+    // The run's start shows the frame control; it must not hide the blocks.
+    ShowWindow(GetDlgItem(dlg, IDC_BAR_FRAME), SW_SHOW);
+    ProgressDone = 1;
+    Capture full = Repaint();
+    EXPECT_EQ(RGB(0, 0, 0), full.At(BarRect.left - 1, Mid()));
+    EXPECT_EQ(RGB(0, 0, 0), full.At(BarRect.right, Mid()));
+    int coloured = 0;
+    for (int x = BarRect.left; x < BarRect.right; x++)
+        coloured += full.At(x, Mid()) == BAR_COLOUR;
+    EXPECT_GT(coloured, (BarRect.right - BarRect.left) * 3 / 5) << "blocks hidden by the control";
+    // A later progress update repaints only the bar area of the wizard.
+    RECT r = BarRect;
+    InvalidateRect(dlg, &r, FALSE);
+    UpdateWindow(dlg);
+    Capture again = Grab(dlg);
+    EXPECT_EQ(BAR_COLOUR, again.At(BarRect.left, Mid()));
+    EXPECT_EQ(RGB(0, 0, 0), again.At(BarRect.left - 1, Mid()));
 }
 
 TEST_F(BarPaint, SecondDialogKeepsTheFontAndTheWidening)

@@ -3,6 +3,7 @@
 #include "../resources/resource.h"
 
 RECT BarRect;
+static WNDPROC StaticProc;     // the frame control's own procedure
 
 // One sixth wider, measured from the origin of the coordinates given.
 static int Widen(int x)
@@ -123,4 +124,45 @@ void PaintBar(HDC dc)
             DeleteObject(black);
         }
     }
+}
+
+// The frame control is a black rectangle in the template; shown as it is it
+// would hide the bar that the wizard paints beneath it. The library it is
+// shown for draws no frame of its own on every platform (Wine's stand-in
+// draws nothing), so the control draws its one-pixel outline itself.
+static LRESULT CALLBACK HollowFrameProc(HWND control, UINT message, WPARAM wp, LPARAM lp)
+{
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(control, &ps);
+        if (dc) {
+            RECT r;
+            GetClientRect(control, &r);
+            HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+            if (black) {
+                FrameRect(dc, &r, black);
+                DeleteObject(black);
+            }
+            EndPaint(control, &ps);
+        }
+        return 0;
+    }
+    default:
+        return CallWindowProcA(StaticProc, control, message, wp, lp);
+    }
+}
+
+void MakeBarFrameHollow(HWND wizard)
+{
+    HWND frame = GetDlgItem(wizard, IDC_BAR_FRAME);
+    if (!frame)
+        return;
+    WNDPROC previous = (WNDPROC)GetWindowLongPtrA(frame, GWLP_WNDPROC);
+    if (previous == HollowFrameProc)
+        return;
+    StaticProc = previous;
+    SetWindowLongPtrA(frame, GWLP_WNDPROC, (LONG_PTR)HollowFrameProc);
 }

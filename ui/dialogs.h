@@ -30,3 +30,7 @@ void BarBlock(const RECT *inner, const BarLayout *layout, int i, RECT *block);
 // Paints the blocks for ProgressDone of ProgressTotal into BarRect, and the
 // bar's frame when the three-dimensional control library is not active.
 void PaintBar(HDC dc);
+
+// Makes the bar frame control (3830) of the wizard draw only its outline,
+// so that, once shown, it frames the bar instead of covering it.
+void MakeBarFrameHollow(HWND wizard);

@@ -200,6 +200,7 @@ static void Initialise(HWND dialog)
     }
     SetUpPage(dialog);
     ShowWindow(GetDlgItem(dialog, IDC_BAR_FRAME), SW_HIDE);
+    MakeBarFrameHollow(dialog);
     RecordBarRect(dialog);
 }
 
