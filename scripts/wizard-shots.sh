@@ -46,9 +46,12 @@ run() {
             [ -f "$ready" ] || continue
             name=$(basename "$ready" .ready)
             read x y w h < "$ready"
-            import -display $disp -window root "$out/$name-screen.png"
-            convert "$out/$name-screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
-            echo "  $name: $out/$name.png"
+            # A page already taken from the real program is kept.
+            if [ ! -f "$out/$name.png" ]; then
+                import -display $disp -window root "$out/$name-screen.png"
+                convert "$out/$name-screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
+                echo "  $name: $out/$name.png"
+            fi
             rm -f "$ready"
             touch "$shots/$name.done"
         done
@@ -60,8 +63,8 @@ run() {
 echo "Wizard of the sample product (real program, clicked from outside):"
 run 'WizardPages.SampleProduct'
 rc=$?
-if grep -q '^\[  SKIPPED \]' "$work/run.log"; then
-    echo "  this build reads no installation logs yet; the same pages in-process:"
+if [ $rc = 0 ] && [ "$(ls "$out"/?-*[a-z].png 2>/dev/null | grep -vc -- -screen)" -lt 5 ]; then
+    echo "  pages this build cannot reach yet (no log reader or no uninstall), in-process:"
     run 'WizardTour.InProcess'
     rc=$?
 fi

@@ -180,31 +180,34 @@ TEST(WizardPages, SampleProduct)
               lines);
     ASSERT_TRUE(PathExists(exe)) << "a cancelled run undoes nothing";
 
-    // Automatic: the rollback page (answered No), Finish, then the progress page.
+    // Automatic: the rollback page (answered No), Finish, then the progress
+    // page when this build runs the uninstall.
+    bool engine = EngineBuilt();
     std::string upper;
     bool navigation = true;
-    ChildRun automatic = RunChild(
-        exe, log,
-        {OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Select Uninstall Method", false),
-         OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Rollback", true,
-                [](HWND dlg) { Shot("3-rollback", dlg); }),
-         OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Uninstall", true,
-                [](HWND dlg) { Shot("4-final", dlg); }),
-         OnPage(0, IDC_LOWER_TEXT, "KvSampleSvc3", true,
-                [&](HWND dlg) {
-                    upper = ControlText(dlg, IDC_UPPER_TEXT);
-                    navigation = IsWindowEnabled(GetDlgItem(dlg, IDC_NEXT)) ||
-                                 IsWindowEnabled(GetDlgItem(dlg, IDC_BACK));
-                    Shot("5-progress", dlg);
-                })},
-        120000);
+    std::vector<DialogAnswer> answers = {
+        OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Select Uninstall Method", false),
+        OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Rollback", true,
+               [](HWND dlg) { Shot("3-rollback", dlg); }),
+        OnPage(IDC_NEXT, IDC_PAGE_TITLE, "Perform Uninstall", true,
+               [](HWND dlg) { Shot("4-final", dlg); })};
+    if (engine)
+        answers.push_back(OnPage(0, IDC_LOWER_TEXT, "KvSampleSvc3", true, [&](HWND dlg) {
+            upper = ControlText(dlg, IDC_UPPER_TEXT);
+            navigation = IsWindowEnabled(GetDlgItem(dlg, IDC_NEXT)) ||
+                         IsWindowEnabled(GetDlgItem(dlg, IDC_BACK));
+            Shot("5-progress", dlg);
+        }));
+    ChildRun automatic = RunChild(exe, log, answers, 120000);
     EXPECT_FALSE(automatic.timedOut);
     EXPECT_EQ(0u, automatic.exitCode);
     EXPECT_EQ(0, automatic.unanswered);
-    EXPECT_EQ(4u, automatic.dialogs.size());
+    ASSERT_EQ(answers.size(), automatic.dialogs.size());
     EXPECT_NE(std::string::npos, automatic.dialogs[1].text.find("Do you want to perform a rollback?"));
-    EXPECT_EQ(0u, upper.find("Performing uninstall of the Sample Orders..."));
-    EXPECT_FALSE(navigation) << "Next and Back stay disabled during the run";
+    if (engine) {
+        EXPECT_EQ(0u, upper.find("Performing uninstall of the Sample Orders..."));
+        EXPECT_FALSE(navigation) << "Next and Back stay disabled during the run";
+    }
     RemoveTreeForTest(App);
 }
 
