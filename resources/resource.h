@@ -23,6 +23,7 @@
 #define IDC_LOWER_TEXT       1004
 #define IDC_PAGE_TITLE       1005
 #define IDC_BAR_FRAME        3830
+#define IDC_STATIC_LINE      65535   /* separator above the buttons */
 
 /* Shared-file question */
 #define IDC_SHARED_YES       1005

@@ -164,7 +164,8 @@ ChildRun RunChild(const std::string &program, const std::string &args,
         FindCtx ctx = {pi.dwProcessId, {}};
         EnumWindows(CollectDialogs, (LPARAM)&ctx);
         for (HWND dlg : ctx.found) {
-            if (handled.count(dlg))
+            bool answeredBefore = handled.count(dlg) != 0;
+            if (answeredBefore && (queue.empty() || !queue.front().again))
                 continue;
             SeenDialog seen;
             seen.caption = WindowText(dlg);
@@ -178,6 +179,11 @@ ChildRun RunChild(const std::string &program, const std::string &args,
             const DialogAnswer &a = queue.front();
             if (!a.captionPart.empty() && seen.caption.find(a.captionPart) == std::string::npos)
                 continue;
+            if (a.waitControl) {
+                HWND control = GetDlgItem(dlg, a.waitControl);
+                if (!control || WindowText(control).find(a.waitText) == std::string::npos)
+                    continue;
+            }
             Sleep(100); // let the dialog finish its initialisation
             EnumChildWindows(dlg, CollectStaticText, (LPARAM)&seen.text);
             run.dialogs.push_back(seen);
@@ -193,8 +199,11 @@ ChildRun RunChild(const std::string &program, const std::string &args,
                     SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)a.fileName.c_str(),
                                         SMTO_ABORTIFHUNG, 2000, NULL);
             }
-            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(a.buttonId, BN_CLICKED),
-                         (LPARAM)GetDlgItem(dlg, a.buttonId));
+            if (a.observe)
+                a.observe(dlg);
+            if (a.buttonId)
+                PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(a.buttonId, BN_CLICKED),
+                             (LPARAM)GetDlgItem(dlg, a.buttonId));
             queue.pop_front();
         }
     }

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs (they run under Wine).
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,23 @@ std::string UninstallerPath();
 // dialog ("#32770") whose caption contains captionPart (any when empty) gets
 // a click on buttonId. fileName, when set, is typed into an open-file dialog
 // before the click.
+// again: the answer may also go to a dialog that was answered before (a
+// modeless dialog clicked several times). waitControl, when not 0: the click
+// waits until that control's text contains waitText. observe, when set, is
+// called with the dialog just before the click. buttonId 0: no click.
 struct DialogAnswer {
     std::string captionPart;
     int buttonId;
     std::string fileName;
+    bool again;
+    int waitControl;
+    std::string waitText;
+    std::function<void(HWND)> observe;
+    DialogAnswer(std::string caption, int id, std::string file = "", bool again_ = false,
+                 int waitControl_ = 0, std::string waitText_ = "",
+                 std::function<void(HWND)> observe_ = nullptr)
+        : captionPart(caption), buttonId(id), fileName(file), again(again_),
+          waitControl(waitControl_), waitText(waitText_), observe(observe_) {}
 };
 
 // A dialog the child showed: its caption and its static text (message boxes).

@@ -1,0 +1,100 @@
+// The real program driven from outside: the wizard's pages, Finish, the
+// Cancel question and the automatic start.
+#include <gtest/gtest.h>
+#include "kvtest.h"
+#include "resources/resource.h"
+
+namespace {
+
+const char Caption[] = "Kv Wizard";
+
+struct Product {
+    std::string dir, exe, log;
+};
+
+// A copy of the program beside a small installation log (the program
+// removes its own file at the end of a run).
+Product MakeProduct(const std::string &name)
+{
+    Product p;
+    p.dir = ScratchDir(name);
+    p.exe = p.dir + "\\UNINSTAL.EXE";
+    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), p.exe.c_str(), FALSE));
+    std::string app = p.dir + "\\App";
+    CreateDirectoryA(app.c_str(), NULL);
+    EXPECT_TRUE(WriteFileBytes(app + "\\ORDERS.EXE", "program"));
+    p.log = p.dir + "\\INSTALL.LOG";
+    EXPECT_TRUE(WriteFileBytes(p.log, "***  Installation Started 12/08/2026 09:00 ***\r\n"
+                                      "Title: Kv Orders Installation\r\n"
+                                      "Made Dir: " + app + "\r\n"
+                                      "File Copy: " + app + "\\ORDERS.EXE\r\n"));
+    return p;
+}
+
+std::string Args(const Product &p, const std::string &options = "")
+{
+    return options + (options.empty() ? "" : " ") + p.log + " \"" + Caption + "\"";
+}
+
+DialogAnswer OnPage(int button, const char *title, bool again)
+{
+    return DialogAnswer(Caption, button, "", again, IDC_PAGE_TITLE, title);
+}
+
+TEST(WizardRun, AutomaticNextThenFinish)
+{
+    Product p = MakeProduct("wizard-finish");
+    ChildRun run = RunChild(p.exe, Args(p),
+                            {OnPage(IDC_NEXT, "Select Uninstall Method", false),
+                             OnPage(IDC_NEXT, "Perform Uninstall", true)},
+                            30000);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0, run.unanswered);
+    ASSERT_EQ(2u, run.dialogs.size());
+    EXPECT_EQ(Caption, run.dialogs[0].caption);
+    EXPECT_NE(std::string::npos, run.dialogs[0].text.find("Welcome to the "));
+    EXPECT_NE(std::string::npos, run.dialogs[0].text.find("Select Uninstall Method"));
+    EXPECT_NE(std::string::npos, run.dialogs[1].text.find("Press the Finish button"));
+    RemoveTreeForTest(p.dir);
+}
+
+TEST(WizardRun, CancelAsksNoKeepsTheWizardYesEndsTheRun)
+{
+    Product p = MakeProduct("wizard-cancel");
+    ChildRun run = RunChild(p.exe, Args(p),
+                            {OnPage(IDC_CANCEL, "Select Uninstall Method", false),
+                             DialogAnswer("Uninstall", IDNO),
+                             OnPage(IDC_NEXT, "Select Uninstall Method", true),
+                             OnPage(IDC_CANCEL, "Perform Uninstall", true),
+                             DialogAnswer("Uninstall", IDYES)},
+                            30000);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0, run.unanswered);
+    ASSERT_EQ(5u, run.dialogs.size());
+    for (int i : {1, 4}) {
+        EXPECT_EQ("Uninstall", run.dialogs[i].caption) << "answer " << i;
+        EXPECT_EQ("Are you sure you want to cancel the uninstall?", run.dialogs[i].text) << "answer " << i;
+    }
+    // Nothing was undone.
+    EXPECT_TRUE(PathExists(p.dir + "\\App\\ORDERS.EXE"));
+    EXPECT_TRUE(PathExists(p.log));
+    RemoveTreeForTest(p.dir);
+}
+
+TEST(WizardRun, AutomaticOptionRunsWithoutAClick)
+{
+    Product p = MakeProduct("wizard-auto");
+    ChildRun run = RunChild(p.exe, Args(p, "/A"), {}, 20000);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut) << "the run waited for the wizard";
+    EXPECT_EQ(0u, run.exitCode);
+    for (const SeenDialog &d : run.dialogs)
+        EXPECT_EQ(Caption, d.caption) << "only the wizard may show";
+    RemoveTreeForTest(p.dir);
+}
+
+} // namespace
