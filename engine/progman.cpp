@@ -110,8 +110,12 @@ void ConnectProgman(void)
         GroupNames[i] = NULL;
     }
     FreeProgmanText();
-    DdeInstance = 0;
+    if (Conversation)
+        DdeDisconnect(Conversation);
     Conversation = NULL;
+    if (DdeInstance)
+        DdeUninitialize(DdeInstance);
+    DdeInstance = 0;
 
     if (DdeInitializeA(&DdeInstance, IgnoreDde, CBF_FAIL_ALLSVRXACTIONS, 0) != DMLERR_NO_ERROR) {
         DdeInstance = 0;
