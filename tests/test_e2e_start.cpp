@@ -40,13 +40,38 @@ TEST(Start, LogBesideTheProgramIsTakenWithoutADialog)
     std::string sub = dir + "\\Long Folder Name";
     CreateDirectoryA(sub.c_str(), NULL);
     std::string exe = InstallCopy(sub);
-    ASSERT_TRUE(WriteFileBytes(sub + "\\INSTALL.LOG", "*** Installation Started 01/02/2026 10:00 ***\r\n"
-                                                      "Title: Sample Install\r\n"));
-    ChildRun run = RunChild(exe, "", {}, 15000);
+    // Not a log: the reader says so, which shows that this file was taken.
+    ASSERT_TRUE(WriteFileBytes(sub + "\\INSTALL.LOG", "not a log\r\n"));
+    ChildRun run = RunChild(exe, "", {{"Zarn Uninstall", IDOK, ""}}, 15000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_TRUE(run.dialogs.empty()) << "first dialog: "
-                                     << (run.dialogs.empty() ? "" : run.dialogs[0].caption);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ("Zarn Uninstall", run.dialogs[0].caption);
+    EXPECT_EQ("Invalid INSTALL.LOG file.", run.dialogs[0].text);
+    RemoveTreeForTest(dir);
+}
+
+TEST(Start, LogChosenInTheOpenDialogIsRead)
+{
+    std::string dir = ScratchDir("start-chosen");
+    std::string exe = InstallCopy(dir);
+    std::string log = dir + "\\chosen.log";
+    ASSERT_TRUE(WriteFileBytes(log, "still not a log\r\n"));
+    ChildRun run = RunChild(exe, "", {{"Open", IDOK, log}, {"Zarn Uninstall", IDOK, ""}}, 15000);
+    EXPECT_FALSE(run.timedOut);
+    ASSERT_EQ(2u, run.dialogs.size());
+    EXPECT_EQ("Invalid INSTALL.LOG file.", run.dialogs[1].text);
+    RemoveTreeForTest(dir);
+}
+
+TEST(Start, UnknownOptionBecomesTheLogPath)
+{
+    std::string dir = ScratchDir("start-option");
+    std::string exe = InstallCopy(dir);
+    ChildRun run = RunChild(exe, "/X C:\\kvtest\\INSTALL.LOG", {{"Zarn Uninstall", IDOK, ""}}, 15000);
+    EXPECT_FALSE(run.timedOut);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ("Could not open INSTALL.LOG file.", run.dialogs[0].text);
     RemoveTreeForTest(dir);
 }
 

@@ -122,6 +122,16 @@ static BOOL CALLBACK CollectStaticText(HWND w, LPARAM l)
     return TRUE;
 }
 
+static BOOL CALLBACK FindEdit(HWND c, LPARAM l)
+{
+    char cls[64];
+    if (GetClassNameA(c, cls, sizeof cls) && lstrcmpiA(cls, "Edit") == 0) {
+        *(HWND *)l = c;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 ChildRun RunChild(const std::string &program, const std::string &args,
                   std::vector<DialogAnswer> answers, DWORD timeoutMs,
                   const std::string &currentDir)
@@ -173,12 +183,12 @@ ChildRun RunChild(const std::string &program, const std::string &args,
             run.dialogs.push_back(seen);
             handled.insert(dlg);
             if (!a.fileName.empty()) {
-                // The file name edit of the open-file dialog (edt1 or cmb13's edit).
+                // The file name edit of the open-file dialog: edt1, or the
+                // edit inside the cmb13 combo box (nested in Wine's).
                 HWND edit = GetDlgItem(dlg, 0x480);
-                if (!edit) {
-                    HWND combo = GetDlgItem(dlg, 0x47c);
-                    edit = combo ? FindWindowExA(combo, NULL, "Edit", NULL) : NULL;
-                }
+                HWND combo = GetDlgItem(dlg, 0x47c);
+                if (!edit && combo)
+                    EnumChildWindows(combo, FindEdit, (LPARAM)&edit);
                 if (edit)
                     SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)a.fileName.c_str(),
                                         SMTO_ABORTIFHUNG, 2000, NULL);
