@@ -1,0 +1,307 @@
+// Silent uninstall of a generated product: 4,096 created files in 64
+// directories, 1,000 created registry values and 1,000 INI items. Prints the
+// total, the pacing the progress display asks for (steps x one 10 ms pump),
+// the bare floor (the same file, registry and profile calls made directly)
+// and what is left: the engine's own overhead.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+#include "app/background.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "engine/uninstall.h"
+#include "log/inventory.h"
+#include "ui/progress.h"
+
+enum { DIRS = 64, FILES_PER_DIR = 64, REG_KEYS = 50, VALUES_PER_KEY = 20, INI_FILES = 10,
+       ITEMS_PER_FILE = 100 };
+
+static const char Top[] = "C:\\kvbench\\Sample Product";
+static const char RegTop[] = "Software\\KvBench";
+
+static double Now(void)
+{
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return (double)c.QuadPart / (double)f.QuadPart;
+}
+
+static void DirPath(char *buf, size_t cap, int d)
+{
+    FormatText(buf, cap, "%s\\Directory %02d", Top, d);
+}
+
+static void FilePath(char *buf, size_t cap, int d, int f)
+{
+    FormatText(buf, cap, "%s\\Directory %02d\\component_file_%04d.dat", Top, d, f);
+}
+
+static void KeyPath(char *buf, size_t cap, int k)
+{
+    FormatText(buf, cap, "%s\\Component %02d", RegTop, k);
+}
+
+static void IniPath(char *buf, size_t cap, int i)
+{
+    FormatText(buf, cap, "%s\\settings%d.ini", Top, i);
+}
+
+// Lays the product down on the machine.
+static void Install(void)
+{
+    char path[MAX_PATH];
+    CreateDirectoryA("C:\\kvbench", NULL);
+    CreateDirectoryA(Top, NULL);
+    for (int d = 0; d < DIRS; d++) {
+        DirPath(path, sizeof path, d);
+        CreateDirectoryA(path, NULL);
+        for (int f = 0; f < FILES_PER_DIR; f++) {
+            FilePath(path, sizeof path, d, f);
+            HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            DWORD written;
+            WriteFile(h, "data", 4, &written, NULL);
+            CloseHandle(h);
+        }
+    }
+    for (int k = 0; k < REG_KEYS; k++) {
+        KeyPath(path, sizeof path, k);
+        HKEY key;
+        RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
+        for (int v = 0; v < VALUES_PER_KEY; v++) {
+            char name[32];
+            FormatText(name, sizeof name, "Value%02d", v);
+            RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"installed", 10);
+        }
+        RegCloseKey(key);
+    }
+    for (int i = 0; i < INI_FILES; i++) {
+        IniPath(path, sizeof path, i);
+        HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        char line[64];
+        DWORD written;
+        WriteFile(h, "[Settings]\r\n", 12, &written, NULL);
+        for (int n = 0; n < ITEMS_PER_FILE; n++) {
+            FormatText(line, sizeof line, "Item%03d=installed\r\n", n);
+            WriteFile(h, line, (DWORD)strlen(line), &written, NULL);
+        }
+        CloseHandle(h);
+    }
+}
+
+// The inventory that the log of that installation gives.
+static void BuildInventory(void)
+{
+    CreateInventory();
+    InstallCount = 1;
+    for (int d = 0; d < DIRS; d++)
+        for (int f = 0; f < FILES_PER_DIR; f++) {
+            FileEntry *e = (FileEntry *)NewEntry(sizeof(FileEntry));
+            FilePath(e->Path, sizeof e->Path, d, f);
+            e->Created = 1;
+            e->CopyInstall = e->BackupInstall = 1;
+            ListAppend(&AppFileList, e);
+        }
+    DirEntry *top = (DirEntry *)NewEntry(sizeof(DirEntry));
+    FormatText(top->Path, sizeof top->Path, "%s\\", Top);
+    top->MadeInstall = 1;
+    ListAppend(&DirList, top);
+    for (int d = 0; d < DIRS; d++) {
+        DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
+        DirPath(e->Path, sizeof e->Path, d);
+        AppendText(e->Path, sizeof e->Path, "\\");
+        e->MadeInstall = 1;
+        ListAppend(&DirList, e);
+    }
+    for (int k = 0; k < REG_KEYS; k++)
+        for (int v = 0; v < VALUES_PER_KEY; v++) {
+            RegKeyEntry *e = (RegKeyEntry *)NewEntry(sizeof(RegKeyEntry));
+            KeyPath(e->Key, sizeof e->Key, k);
+            FormatText(e->ValueName, sizeof e->ValueName, "Value%02d", v);
+            e->Root = 1;
+            e->InstallNo = 1;
+            ListAppend(&RegKeyList, e);
+        }
+    for (int i = 0; i < INI_FILES; i++)
+        for (int n = 0; n < ITEMS_PER_FILE; n++) {
+            IniEntry *e = (IniEntry *)NewEntry(sizeof(IniEntry));
+            IniPath(e->File, sizeof e->File, i);
+            CopyText(e->Section, sizeof e->Section, "Settings");
+            FormatText(e->Item, sizeof e->Item, "Item%03d", n);
+            // Half the items were changed (restored), half added (deleted).
+            if (n % 2)
+                CopyText(e->OldValue, sizeof e->OldValue, "before");
+            e->InstallNo = 1;
+            ListAppend(&IniEntryList, e);
+        }
+}
+
+static int FloorSteps;
+
+// One step of the floor; paced, it waits as the progress display does.
+static void FloorStep(int paced)
+{
+    FloorSteps++;
+    if (paced)
+        PumpMessages(10);
+}
+
+// The same work as bare platform calls, in the engine's order.
+static void Floor(int paced)
+{
+    char path[MAX_PATH];
+    for (int i = 0; i < INI_FILES; i++) {
+        IniPath(path, sizeof path, i);
+        for (int n = 0; n < ITEMS_PER_FILE; n++) {
+            char item[16];
+            FormatText(item, sizeof item, "Item%03d", n);
+            WritePrivateProfileStringA("Settings", item, n % 2 ? "before" : NULL, path);
+            FloorStep(paced);
+        }
+    }
+    for (int d = 0; d < DIRS; d++)
+        for (int f = 0; f < FILES_PER_DIR; f++) {
+            FilePath(path, sizeof path, d, f);
+            DeleteFileA(path);
+            FloorStep(paced);
+        }
+    RemoveDirectoryA(Top);      // still holds the INI files
+    FloorStep(paced);
+    for (int d = 0; d < DIRS; d++) {
+        DirPath(path, sizeof path, d);
+        RemoveDirectoryA(path);
+        FloorStep(paced);
+    }
+    for (int k = REG_KEYS - 1; k >= 0; k--) {
+        KeyPath(path, sizeof path, k);
+        for (int v = VALUES_PER_KEY - 1; v >= 0; v--) {
+            char name[32];
+            FormatText(name, sizeof name, "Value%02d", v);
+            HKEY key;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, 0x3F, &key) == ERROR_SUCCESS) {
+                RegDeleteValueA(key, name);
+                RegCloseKey(key);
+            }
+            FloorStep(paced);
+        }
+        RegDeleteKeyA(HKEY_CURRENT_USER, path);
+    }
+}
+
+static void CleanUp(void)
+{
+    char path[MAX_PATH];
+    for (int i = 0; i < INI_FILES; i++) {
+        IniPath(path, sizeof path, i);
+        DeleteFileA(path);
+    }
+    RemoveDirectoryA(Top);
+    RemoveDirectoryA("C:\\kvbench");
+    RegDeleteKeyA(HKEY_CURRENT_USER, RegTop);
+}
+
+// Steps and their time, by progress prefix (the text's first line).
+enum { MAX_KINDS = 8 };
+static int Steps;
+static char KindName[MAX_KINDS][64];
+static int KindSteps[MAX_KINDS];
+static double KindTime[MAX_KINDS];
+static double LastStep;
+static int LastKind = -1;
+
+static void CountStep(const char *text)
+{
+    double now = Now();
+    if (LastKind >= 0)
+        KindTime[LastKind] += now - LastStep;
+    LastStep = now;
+    Steps++;
+    char name[64];
+    CopyText(name, sizeof name, text ? text : "(bar)");
+    char *cr = strchr(name, '\r');
+    if (cr)
+        *cr = 0;
+    int k = 0;
+    while (k < MAX_KINDS - 1 && KindName[k][0] && strcmp(KindName[k], name) != 0)
+        k++;
+    if (!KindName[k][0])
+        CopyText(KindName[k], sizeof KindName[k], name);
+    KindSteps[k]++;
+    LastKind = k;
+}
+
+int main(void)
+{
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    Silent = Automatic = 1;
+    UninstallMethod = METHOD_AUTOMATIC;
+    RegisterMainClass(instance);
+    CreateMainWindow(instance, SW_HIDE);
+
+    // One 10 ms pump, as the progress display paces every step; measured
+    // before and after the run, since the machine's load changes it.
+    const int pumps = 200;
+    double t0 = Now();
+    for (int i = 0; i < pumps; i++)
+        PumpMessages(10);
+    double pumpBefore = (Now() - t0) / pumps;
+
+    Install();
+    BuildInventory();
+    ProgressObserver = CountStep;
+    char logPath[MAX_PATH];
+    FormatText(logPath, sizeof logPath, "%s\\INSTALL.LOG", Top);
+    t0 = Now();
+    RunUninstall(logPath);
+    double total = Now() - t0;
+    if (LastKind >= 0)
+        KindTime[LastKind] += Now() - LastStep;
+    ProgressObserver = NULL;
+    FreeInventory();
+    char firstDir[MAX_PATH];
+    DirPath(firstDir, sizeof firstDir, 0);
+    int leftFiles = GetFileAttributesA(firstDir) != INVALID_FILE_ATTRIBUTES;
+    CleanUp();
+
+    t0 = Now();
+    for (int i = 0; i < pumps; i++)
+        PumpMessages(10);
+    double pumpAfter = (Now() - t0) / pumps;
+    double pump = (pumpBefore + pumpAfter) / 2;
+
+    Install();
+    t0 = Now();
+    Floor(0);
+    double floor = Now() - t0;
+    CleanUp();
+
+    // The same calls with the same pauses: what pacing costs the calls
+    // themselves (a file system call after a pause is slower than in a burst).
+    Install();
+    FloorSteps = 0;
+    t0 = Now();
+    Floor(1);
+    double pacedFloor = Now() - t0;
+    CleanUp();
+
+    double pacing = Steps * pump;
+    double overhead = total - pacing - floor;
+    printf("entries: %d files in %d directories, %d registry values, %d INI items\n",
+           DIRS * FILES_PER_DIR, DIRS, REG_KEYS * VALUES_PER_KEY, INI_FILES * ITEMS_PER_FILE);
+    printf("total:    %8.3f s (product directories %s afterwards)\n", total,
+           leftFiles ? "STILL THERE" : "gone");
+    printf("pacing:   %8.3f s (%d steps x %.3f ms per 10 ms pump; %.3f before, %.3f after)\n",
+           pacing, Steps, pump * 1000, pumpBefore * 1000, pumpAfter * 1000);
+    printf("floor:    %8.3f s (the same calls made directly)\n", floor);
+    printf("overhead: %8.3f s = %.1f%% of the total (goal: at most 10%%)\n", overhead,
+           100.0 * overhead / total);
+    printf("paced floor: %8.3f s (the same calls, %d steps each followed by one pump)\n",
+           pacedFloor, FloorSteps);
+    printf("overhead over the paced floor: %8.3f s = %.1f%% of the total\n",
+           total - pacedFloor, 100.0 * (total - pacedFloor) / total);
+    for (int k = 0; k < MAX_KINDS && KindName[k][0]; k++)
+        printf("  %-40s %5d steps, %.3f ms from one to the next\n", KindName[k], KindSteps[k],
+               KindTime[k] * 1000 / KindSteps[k]);
+    DestroyWindow(MainWindow);
+    return 0;
+}

@@ -1,0 +1,9 @@
+// The database engine sub-system: its machine-wide use count and, for the
+// last user, its registry configuration.
+#pragma once
+
+enum { DB_GO_ON = 0, DB_ABORT = 1 };
+
+// Lowers "UseCount"; the last user deletes the configuration after asking
+// for the local server to be stopped. DB_ABORT when the user chose Abort.
+int RemoveDatabaseEngine(void);

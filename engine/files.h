@@ -1,0 +1,36 @@
+// File and directory removal: the shared file operations and the file
+// phases of the uninstall (edited files, shared counts, removal, tree removal,
+// re-registration).
+#pragma once
+#include "../log/inventory.h"
+
+enum { ENTRY_REFUSED = 0, ENTRY_HANDLED = 1 };
+
+// Clears read-only, hidden and system attributes.
+void SetPlainAttributes(const char *path);
+// Deletes path as given; sets DeletingSelf when its long form is our own file.
+// Result non-zero on success.
+int DeleteOneFile(const char *path);
+// Removes a directory only when it is empty. Result non-zero on success.
+int RemoveEmptyDirectory(const char *path);
+// Whether the file starts with an MZ header that leads to a "PE" signature.
+int IsWin32Executable(const char *path);
+// Deletes one installed file and, for a help file, its .GID and .FTS companions.
+void RemoveFile(const char *path);
+// Removes the file (or the files of a pattern) named by path; with restore,
+// puts backupPath in its place. ENTRY_REFUSED only for a refused "*.*".
+int RemoveFileEntry(const char *path, const char *backupPath, int restore);
+// Removes a directory tree (path without a trailing backslash); with
+// deleteFiles 0 only directories that are or become empty go. Drive roots and
+// the Windows and System directories are refused.
+void RemoveTree(const char *path, int deleteFiles);
+
+// The file phases; threshold is the lowest installation number in scope.
+// prefix40 is the self-registration progress prefix.
+void RestoreEditedFiles(unsigned short threshold);
+void ReleaseAppFiles(unsigned short threshold, const char *prefix40);
+void ReleaseSystemFiles(unsigned short threshold, const char *prefix40);
+// Phases 9 (system 0, prefix 29) and 10 (system 1, prefix 30): cancel test and
+// progress count per entry.
+void RemoveInstalledFiles(int system, unsigned short threshold, const char *prefix);
+void ReregisterRestoredFiles(unsigned short threshold, const char *prefix40);

@@ -1,0 +1,194 @@
+#include "registry.h"
+#include "../app/text.h"
+#include <string.h>
+
+static HKEY const RootKeyTable[REG_ROOT_COUNT] = {
+    HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG,
+};
+
+static const DWORD RegTypeTable[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY};
+
+HKEY RootKeyFor(int root)
+{
+    return root >= 0 && root < REG_ROOT_COUNT ? RootKeyTable[root] : NULL;
+}
+
+// A key text that names a root itself (empty, or only backslashes) would make
+// the removal act on the whole root: such an entry is refused.
+static int IsUsableKey(const char *key)
+{
+    for (; *key; key++)
+        if (*key != '\\')
+            return 1;
+    return 0;
+}
+
+// Leading blanks, one sign, digits up to the first non-digit; none gives 0.
+// Wraps like a 32-bit number instead of overflowing.
+static DWORD ParseDecimal(const char *text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        text++;
+    int negative = 0;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    DWORD value = 0;
+    for (; *text >= '0' && *text <= '9'; text++)
+        value = value * 10 + (DWORD)(*text - '0');
+    return negative ? (DWORD)(0u - value) : value;
+}
+
+static int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+int ConvertRegistryData(char *data, size_t cap, int type)
+{
+    if (cap < 2)
+        return -1;
+    switch (type) {
+    case 0:
+    case 1:
+        data[cap - 1] = 0;
+        return (int)strlen(data) + 1;
+    case 2: {
+        size_t pos = 0;
+        while (pos < cap && data[pos]) {
+            size_t len = strnlen(data + pos, cap - pos);
+            pos += len + 1;
+        }
+        if (pos >= cap) {
+            // Not closed inside the buffer: close it at its end.
+            data[cap - 2] = data[cap - 1] = 0;
+            pos = cap - 1;
+        }
+        return (int)pos + 1;
+    }
+    case 3: {
+        data[cap - 1] = 0;
+        DWORD value = ParseDecimal(data);
+        data[0] = (char)(value & 0xFF);
+        data[1] = (char)(value >> 8 & 0xFF);
+        data[2] = (char)(value >> 16 & 0xFF);
+        data[3] = (char)(value >> 24 & 0xFF);
+        return 4;
+    }
+    case 4: {
+        size_t out = 0;
+        int high = -1;
+        for (size_t in = 0; in < cap && data[in]; in++) {
+            char c = data[in];
+            if (c >= 'a' && c <= 'z')
+                data[in] = c = (char)(c - 'a' + 'A');
+            int v = HexValue(c);
+            if (v < 0)
+                continue;
+            if (high < 0) {
+                high = v;
+            } else {
+                // Two digits were read for every byte written: out < in.
+                data[out++] = (char)(high << 4 | v);
+                high = -1;
+            }
+        }
+        return (int)out;
+    }
+    default:
+        return -1;
+    }
+}
+
+void RestoreRegistryValue(RegValueEntry *entry)
+{
+    HKEY root = RootKeyFor(entry->Root);
+    if (!root || entry->Type < 0 || entry->Type > 4 || !IsUsableKey(entry->Key))
+        return;
+    HKEY key;
+    if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
+        return;     // the key is gone: it is not made again
+    char *data = Rollback ? entry->LastOldData : entry->OldData;
+    int count = ConvertRegistryData(data, OLD_DATA_CAP, entry->Type);
+    if (count >= 0)
+        RegSetValueExA(key, entry->ValueName, 0, RegTypeTable[entry->Type],
+                       (const BYTE *)data, (DWORD)count);
+    RegCloseKey(key);
+}
+
+// Whether an open key still holds a value or a sub-key.
+static int KeyHoldsSomething(HKEY key)
+{
+    char name[NAME_CAP];
+    DWORD size = sizeof name;
+    if (RegEnumValueA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS)
+        return 1;
+    size = sizeof name;
+    return RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+}
+
+void RemoveRegistryValue(RegKeyEntry *entry)
+{
+    HKEY root = RootKeyFor(entry->Root);
+    if (!root || !IsUsableKey(entry->Key))
+        return;
+    for (int first = 1; entry->Key[0]; first = 0) {
+        HKEY key;
+        if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        if (first)
+            RegDeleteValueA(key, entry->ValueName);
+        int holds = KeyHoldsSomething(key);
+        RegCloseKey(key);
+        if (holds)
+            return;
+        RegDeleteKeyA(root, entry->Key);
+        char *slash = strrchr(entry->Key, '\\');
+        if (slash)
+            *slash = 0;
+        else
+            entry->Key[0] = 0;
+        if (!IsUsableKey(entry->Key))
+            return;     // what is left names the root: never touched
+    }
+}
+
+// Result 1 when the key is gone.
+static int DeleteTree(HKEY rootKey, const char *keyPath)
+{
+    char work[REG_WORK_PATH_CAP];
+    size_t base = strlen(keyPath) + 1;
+    // The working path holds the key, a backslash and a sub-key name; a
+    // sub-key whose path would not fit is left, never cut into another path.
+    int canDescend = CopyText(work, sizeof work, keyPath) == TEXT_FIT &&
+                     AppendText(work, sizeof work, "\\") == TEXT_FIT;
+    // A sub-key that cannot be deleted is passed over from then on: taking it
+    // again on every pass would repeat the whole failing sub-tree 2048 times
+    // per level.
+    DWORD skipped = 0;
+    for (int pass = 0; canDescend && pass < REG_TREE_PASSES; pass++) {
+        HKEY key;
+        if (RegOpenKeyExA(rootKey, keyPath, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
+            break;
+        char name[NAME_CAP];
+        DWORD size = sizeof name;
+        LONG found = RegEnumKeyExA(key, skipped, name, &size, NULL, NULL, NULL, NULL);
+        RegCloseKey(key);
+        if (found != ERROR_SUCCESS)
+            break;
+        work[base] = 0;
+        if (AppendText(work, sizeof work, name) != TEXT_FIT || !DeleteTree(rootKey, work))
+            skipped++;
+    }
+    return RegDeleteKeyA(rootKey, keyPath) == ERROR_SUCCESS;
+}
+
+void DeleteRegistryTree(const char *keyPath, int root)
+{
+    HKEY rootKey = RootKeyFor(root);
+    if (rootKey && IsUsableKey(keyPath))
+        DeleteTree(rootKey, keyPath);
+}

@@ -1,0 +1,20 @@
+// Registry removal and restore: changed values written back, created values
+// and their emptied keys removed, added trees deleted.
+#pragma once
+#include "../log/inventory.h"
+#include <windows.h>
+
+enum { REG_ROOT_COUNT = 5, REG_ACCESS = 0x3F, REG_TREE_PASSES = 2048, REG_WORK_PATH_CAP = 384 };
+
+// The root key for a log root number 0..4; null for any other number.
+HKEY RootKeyFor(int root);
+// Converts data (cap bytes, the log's text form) in place to the form that
+// the registry takes for type 0..4; result the byte count, -1 for another type.
+int ConvertRegistryData(char *data, size_t cap, int type);
+// Writes the recorded old data back into an existing key.
+void RestoreRegistryValue(RegValueEntry *entry);
+// Deletes the created value, then the key and each parent left empty.
+// Shortens entry->Key as it climbs.
+void RemoveRegistryValue(RegKeyEntry *entry);
+// Deletes key with all its sub-keys, depth first.
+void DeleteRegistryTree(const char *key, int root);

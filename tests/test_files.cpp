@@ -1,0 +1,323 @@
+// File and directory removal: refusals, companions, patterns, tree removal,
+// the executable test and the self-deletion flag.
+#include <gtest/gtest.h>
+#include <ctype.h>
+#include "support/kvtest.h"
+#include "app/state.h"
+#include "engine/files.h"
+
+namespace {
+
+std::string Join(const std::string &dir, const std::string &name)
+{
+    return dir + "\\" + name;
+}
+
+void MakeDir(const std::string &path)
+{
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL)) << path;
+}
+
+void MakeFile(const std::string &path, const std::string &bytes = "x")
+{
+    ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
+}
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SystemDir[0] = 0;
+        ProgramPath[0] = 0;
+        DeletingSelf = 0;
+        Rollback = 0;
+    }
+};
+
+TEST_F(Files, RemoveTreeRefusesRootsAndSystemDirectories)
+{
+    // Empty sub-directories that any tree removal would take with it.
+    std::string winProbe = "C:\\windows\\kvtest_probe";
+    std::string sysProbe = "C:\\windows\\system32\\kvtest_probe";
+    std::string rootProbe = "C:\\kvtest_root_probe";
+    std::string own = ScratchDir("files_sysdir");
+    std::string ownProbe = Join(own, "probe");
+    for (const std::string &p : {winProbe, sysProbe, rootProbe, ownProbe})
+        CreateDirectoryA(p.c_str(), NULL);
+    std::string ownFile = Join(own, "keep.txt");
+    MakeFile(ownFile);
+    lstrcpyA(SystemDir, own.c_str());
+
+    struct Row { const char *path; int deleteFiles; };
+    const Row rows[] = {
+        {"C:", 0}, {"C:\\", 0}, {"C:\\windows", 0}, {"C:\\WINDOWS\\", 0},
+        {"c:\\windows\\SYSTEM32", 0}, {own.c_str(), 1},
+    };
+    for (const Row &r : rows) {
+        RemoveTree(r.path, r.deleteFiles);
+        EXPECT_TRUE(PathExists(winProbe)) << r.path;
+        EXPECT_TRUE(PathExists(sysProbe)) << r.path;
+        EXPECT_TRUE(PathExists(rootProbe)) << r.path;
+        EXPECT_TRUE(PathExists(ownProbe)) << r.path;
+        EXPECT_TRUE(PathExists(ownFile)) << r.path;
+    }
+    for (const std::string &p : {winProbe, sysProbe, rootProbe})
+        RemoveDirectoryA(p.c_str());
+    SystemDir[0] = 0;
+    RemoveTreeForTest(own);
+}
+
+TEST_F(Files, RemoveTreeEmptyOnlyKeepsFilesAndTheirParents)
+{
+    std::string top = ScratchDir("files_emptyonly");
+    MakeDir(Join(top, "a"));
+    MakeDir(Join(top, "a\\b"));
+    MakeDir(Join(top, "a\\b\\c"));
+    MakeFile(Join(top, "a\\b\\c\\deep.txt"));
+    MakeDir(Join(top, "a\\empty1"));
+    MakeDir(Join(top, "empty2"));
+    MakeDir(Join(top, "empty2\\empty3"));
+    MakeDir(Join(top, "d"));
+    MakeDir(Join(top, "d\\.hidden"));
+
+    RemoveTree(top.c_str(), 0);
+
+    EXPECT_TRUE(PathExists(Join(top, "a\\b\\c\\deep.txt")));
+    EXPECT_FALSE(PathExists(Join(top, "a\\empty1")));
+    EXPECT_FALSE(PathExists(Join(top, "empty2")));
+    // A dot directory is never entered, so it and its parent stay.
+    EXPECT_TRUE(PathExists(Join(top, "d\\.hidden")));
+    EXPECT_TRUE(PathExists(top));
+
+    RemoveTree(top.c_str(), 1);
+    EXPECT_TRUE(PathExists(Join(top, "d\\.hidden")));
+    EXPECT_FALSE(PathExists(Join(top, "a")));
+    RemoveDirectoryA(Join(top, "d\\.hidden").c_str());
+    RemoveTree(top.c_str(), 0);
+    EXPECT_FALSE(PathExists(top));
+}
+
+TEST_F(Files, RemoveTreeWholeTakesReadOnlyFiles)
+{
+    std::string top = ScratchDir("files_whole");
+    MakeDir(Join(top, "sub"));
+    MakeFile(Join(top, "sub\\ro.txt"));
+    SetFileAttributesA(Join(top, "sub\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    MakeFile(Join(top, "top.txt"));
+    RemoveTree(top.c_str(), 1);
+    EXPECT_FALSE(PathExists(top));
+}
+
+TEST_F(Files, RemoveFileTakesHelpCompanions)
+{
+    std::string dir = ScratchDir("files_help");
+    struct Row { std::string path; std::vector<std::string> gone, kept; };
+    const std::vector<Row> rows = {
+        {Join(dir, "Help.hlp"), {"Help.hlp", "Help.GID", "Help.FTS"}, {"Other.GID"}},
+        {Join(dir, "Book.HLP"), {"Book.HLP", "Book.gid", "Book.fts"}, {"Book.txt"}},
+        {Join(dir, "Data.dat"), {"Data.dat"}, {"Data.GID", "Data.FTS"}},
+    };
+    for (const Row &r : rows) {
+        for (const std::string &n : r.gone)
+            MakeFile(Join(dir, n));
+        for (const std::string &n : r.kept)
+            MakeFile(Join(dir, n));
+        SetFileAttributesA(r.path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        RemoveFile(r.path.c_str());
+        for (const std::string &n : r.gone)
+            EXPECT_FALSE(PathExists(Join(dir, n))) << r.path << ": " << n;
+        for (const std::string &n : r.kept)
+            EXPECT_TRUE(PathExists(Join(dir, n))) << r.path << ": " << n;
+    }
+    // Four characters: no companions are looked for (and nothing breaks).
+    RemoveFile(".hlp");
+    RemoveTreeForTest(dir);
+}
+
+TEST_F(Files, AllFilesPatternRefusals)
+{
+    std::string sentinel = "C:\\windows\\kvtest_sentinel.txt";
+    std::string sysSentinel = "C:\\windows\\system32\\kvtest_sentinel.txt";
+    MakeFile(sentinel);
+    MakeFile(sysSentinel);
+    std::string own = ScratchDir("files_patsys");
+    MakeFile(Join(own, "keep.txt"));
+    lstrcpyA(SystemDir, own.c_str());
+    const std::string refused[] = {
+        "*.*", "C:\\windows\\*.*", "c:\\WINDOWS\\SYSTEM32\\*.*", own + "\\*.*", "C:\\*.*", "x*.*",
+    };
+    for (const std::string &p : refused)
+        EXPECT_EQ(ENTRY_REFUSED, RemoveFileEntry(p.c_str(), "", 0)) << p;
+    EXPECT_TRUE(PathExists(sentinel));
+    EXPECT_TRUE(PathExists(sysSentinel));
+    EXPECT_TRUE(PathExists(Join(own, "keep.txt")));
+    DeleteFileA(sentinel.c_str());
+    DeleteFileA(sysSentinel.c_str());
+    RemoveTreeForTest(own);
+}
+
+TEST_F(Files, PatternsRemoveFilesDirectlyInTheirDirectory)
+{
+    std::string dir = ScratchDir("files_pattern");
+    MakeFile(Join(dir, "a.txt"));
+    MakeFile(Join(dir, "b.dll"));
+    MakeFile(Join(dir, "c.hlp"));
+    MakeFile(Join(dir, "c.gid"));
+    MakeDir(Join(dir, "sub"));
+    MakeFile(Join(dir, "sub\\inner.txt"));
+
+    EXPECT_EQ(ENTRY_HANDLED, RemoveFileEntry((dir + "\\*.dll").c_str(), "", 0));
+    EXPECT_FALSE(PathExists(Join(dir, "b.dll")));
+    EXPECT_TRUE(PathExists(Join(dir, "a.txt")));
+
+    EXPECT_EQ(ENTRY_HANDLED, RemoveFileEntry((dir + "\\*.*").c_str(), "", 0));
+    EXPECT_FALSE(PathExists(Join(dir, "a.txt")));
+    EXPECT_FALSE(PathExists(Join(dir, "c.hlp")));
+    EXPECT_FALSE(PathExists(Join(dir, "c.gid")));
+    EXPECT_TRUE(PathExists(Join(dir, "sub\\inner.txt")));
+    RemoveTreeForTest(dir);
+}
+
+TEST_F(Files, RestoreCopiesTheBackupInPlace)
+{
+    std::string dir = ScratchDir("files_restore");
+    std::string target = Join(dir, "app.dll"), backup = Join(dir, "app.bak");
+    MakeFile(target, "new");
+    MakeFile(backup, "old");
+    EXPECT_EQ(ENTRY_HANDLED, RemoveFileEntry(target.c_str(), backup.c_str(), 1));
+    EXPECT_EQ("old", ReadFileBytes(target));
+    EXPECT_FALSE(PathExists(backup));
+    EXPECT_EQ(0, RestartNeeded);
+
+    // Without restore the backup plays no part.
+    MakeFile(backup, "old2");
+    RemoveFileEntry(target.c_str(), backup.c_str(), 0);
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_TRUE(PathExists(backup));
+
+    // A copy that cannot be made leaves the backup where it is.
+    std::string nowhere = Join(dir, "missing\\app.dll");
+    RemoveFileEntry(nowhere.c_str(), backup.c_str(), 1);
+    EXPECT_EQ("old2", ReadFileBytes(backup));
+    EXPECT_FALSE(PathExists(nowhere));
+    RemoveTreeForTest(dir);
+}
+
+// A directory path of exactly len characters below C:\kvtest.
+std::string LongDirectory(const std::string &top, size_t len)
+{
+    std::string path = top;
+    while (path.size() < len) {
+        size_t room = len - path.size() - 1;
+        if (room > 60)
+            room = 50;
+        path += "\\" + std::string(room, 'd');
+        EXPECT_TRUE(CreateDirectoryA(path.c_str(), NULL)) << path.size();
+    }
+    return path;
+}
+
+TEST_F(Files, FoundNamesThatWouldNotFitAreSkippedNotCut)
+{
+    std::string top = ScratchDir("files_long");
+    std::string dir = LongDirectory(top, 240);
+    ASSERT_EQ(240u, dir.size());
+    // 257 characters with the long name: beyond the 256-byte path buffers.
+    std::string longName = Join(dir, "abcdefghijklmnop");
+    // What the long path would be if it were cut to 255 characters.
+    std::string decoy = longName.substr(0, 255);
+    std::string shortName = Join(dir, "a.txt");
+    MakeFile(longName);
+    MakeFile(decoy);
+    MakeFile(shortName);
+
+    EXPECT_EQ(ENTRY_HANDLED, RemoveFileEntry((dir + "\\abc*").c_str(), "", 0));
+    EXPECT_TRUE(PathExists(longName));
+    EXPECT_FALSE(PathExists(decoy));      // its own name fits: removed as a match
+
+    MakeFile(decoy);
+    RemoveTree(dir.c_str(), 1);
+    EXPECT_TRUE(PathExists(longName));
+    EXPECT_FALSE(PathExists(shortName));
+    EXPECT_FALSE(PathExists(decoy));
+    EXPECT_TRUE(PathExists(dir));
+    RemoveTreeForTest(top);
+}
+
+TEST_F(Files, DeletingOurOwnFileByAnySpellingSetsTheFlag)
+{
+    std::string dir = ScratchDir("files_self");
+    MakeDir(Join(dir, "Long Directory Name"));
+    MakeDir(Join(dir, "elsewhere"));
+    std::string own = Join(dir, "Long Directory Name\\Long Uninstaller Name.exe");
+    std::string twin = Join(dir, "elsewhere\\Long Uninstaller Name.exe");
+    MakeFile(own);
+    lstrcpyA(ProgramPath, own.c_str());
+    char shortPath[MAX_PATH], shortDir[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(own.c_str(), shortPath, sizeof shortPath));
+    ASSERT_NE(0u, GetShortPathNameA(Join(dir, "Long Directory Name").c_str(), shortDir,
+                                    sizeof shortDir));
+    std::string upper = own;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    struct Row { const char *name; std::string path; int self; };
+    const std::vector<Row> rows = {
+        {"same name elsewhere", twin, 0},
+        {"other file", Join(dir, "Long Directory Name\\other.exe"), 0},
+        {"long form", own, 1},
+        {"short form", shortPath, 1},
+        {"upper case", upper, 1},
+        {"short directory", std::string(shortDir) + "\\Long Uninstaller Name.exe", 1},
+    };
+    for (const Row &r : rows) {
+        MakeFile(own);
+        MakeFile(twin);
+        MakeFile(Join(dir, "Long Directory Name\\other.exe"));
+        DeletingSelf = 0;
+        EXPECT_NE(0, DeleteOneFile(r.path.c_str())) << r.name;
+        EXPECT_EQ(r.self, DeletingSelf) << r.name;
+        EXPECT_FALSE(PathExists(r.path)) << r.name;
+    }
+    // The program path changes (tests only): the names follow it.
+    lstrcpyA(ProgramPath, twin.c_str());
+    MakeFile(twin);
+    DeletingSelf = 0;
+    DeleteOneFile(twin.c_str());
+    EXPECT_EQ(1, DeletingSelf);
+    RemoveTreeForTest(dir);
+}
+
+TEST_F(Files, Win32ExecutableTest)
+{
+    std::string dir = ScratchDir("files_exe");
+    auto header = [](const std::string &at3c, const std::string &tail) {
+        std::string s = "MZ" + std::string(0x3C - 2, '\0') + at3c + tail;
+        return s;
+    };
+    std::string off40("\x40\0\0\0", 4);
+    struct Row { const char *name; std::string bytes; int want; };
+    const std::vector<Row> rows = {
+        {"pe.exe", header(off40, std::string("PE\0\0", 4)), 1},
+        {"ne.exe", header(off40, "NE"), 0},
+        {"zm.exe", "ZM" + header(off40, "PE").substr(2), 0},
+        {"beyond.exe", header(std::string("\x00\x10\0\0", 4), ""), 0},
+        {"negative.exe", header(std::string("\xF0\xFF\xFF\xFF", 4), "PE"), 0},
+        {"m.exe", "M", 0},
+        {"mz.exe", "MZ", 0},
+        {"cut.exe", header(std::string("\x40\0", 2), ""), 0},
+        {"halfpe.exe", header(off40, "P"), 0},
+        {"empty.exe", "", 0},
+    };
+    for (const Row &r : rows) {
+        std::string p = Join(dir, r.name);
+        MakeFile(p, r.bytes);
+        EXPECT_EQ(r.want, IsWin32Executable(p.c_str())) << r.name;
+    }
+    EXPECT_EQ(0, IsWin32Executable(Join(dir, "missing.exe").c_str()));
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    EXPECT_EQ(1, IsWin32Executable(self));
+    RemoveTreeForTest(dir);
+}
+
+}  // namespace

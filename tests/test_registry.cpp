@@ -1,0 +1,377 @@
+// Registry restore, removal and tree deletion, on private keys under
+// HKCU\Software\KvTest.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <string.h>
+#include "support/kvtest.h"
+#include "app/state.h"
+#include "engine/registry.h"
+
+namespace {
+
+const char Base[] = "Software\\KvTest";
+
+// Depth-first key removal for cleaning up (the NT registry refuses to delete
+// a key that still has sub-keys).
+void CleanKey(HKEY root, const std::string &key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD size = sizeof name;
+        std::vector<std::string> subs;
+        for (DWORD i = 0; size = sizeof name,
+                          RegEnumKeyExA(k, i, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+             i++)
+            subs.push_back(name);
+        RegCloseKey(k);
+        for (const std::string &s : subs)
+            CleanKey(root, key + "\\" + s);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+std::string KeyOf(const std::string &caseName)
+{
+    return std::string(Base) + "\\" + caseName;
+}
+
+void MakeKey(const std::string &key)
+{
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0,
+                                             KEY_ALL_ACCESS, NULL, &k, NULL)) << key;
+    RegCloseKey(k);
+}
+
+void SetString(const std::string &key, const char *name, const char *value)
+{
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0,
+                                             KEY_ALL_ACCESS, NULL, &k, NULL));
+    RegSetValueExA(k, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
+    RegCloseKey(k);
+}
+
+bool KeyExists(const std::string &key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// The value's type and bytes; type 0 and "" when missing.
+std::string ReadValue(const std::string &key, const char *name, DWORD *type)
+{
+    *type = 0;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return "";
+    BYTE data[4096];
+    DWORD size = sizeof data;
+    std::string out;
+    if (RegQueryValueExA(k, name, NULL, type, data, &size) == ERROR_SUCCESS)
+        out.assign((const char *)data, size);
+    RegCloseKey(k);
+    return out;
+}
+
+void DeleteTreeForTest(const std::string &key)
+{
+    CleanKey(HKEY_CURRENT_USER, key);
+}
+
+// Old data as the log reader stores it: strings, each NUL-ended, then a NUL.
+void SetOldData(char *dst, const std::vector<std::string> &lines)
+{
+    memset(dst, 0, OLD_DATA_CAP);
+    size_t pos = 0;
+    for (const std::string &l : lines) {
+        memcpy(dst + pos, l.c_str(), l.size() + 1);
+        pos += l.size() + 1;
+    }
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Rollback = 0;
+        DeleteTreeForTest(Base);
+    }
+    void TearDown() override
+    {
+        Rollback = 0;
+        DeleteTreeForTest(Base);
+    }
+};
+
+TEST_F(Registry, ConversionOfEveryType)
+{
+    struct Row {
+        const char *name;
+        int type;
+        std::vector<std::string> lines;
+        std::string want;
+    };
+    const std::vector<Row> rows = {
+        {"string", 0, {"hello", "ignored"}, std::string("hello\0", 6)},
+        {"expand", 1, {"%WINDIR%\\x"}, std::string("%WINDIR%\\x\0", 11)},
+        {"empty string", 0, {""}, std::string("\0", 1)},
+        {"multi", 2, {"a", "bc"}, std::string("a\0bc\0\0", 6)},
+        {"multi empty", 2, {}, std::string("\0", 1)},
+        {"dword -1", 3, {"-1"}, std::string("\xFF\xFF\xFF\xFF", 4)},
+        {"dword 12abc", 3, {"12abc"}, std::string("\x0C\0\0\0", 4)},
+        {"dword blanks +", 3, {"  +258"}, std::string("\x02\x01\0\0", 4)},
+        {"dword none", 3, {"abc"}, std::string("\0\0\0\0", 4)},
+        {"dword wraps", 3, {"4294967297"}, std::string("\x01\0\0\0", 4)},
+        {"binary", 4, {"0a 1B,ff"}, std::string("\x0A\x1B\xFF", 3)},
+        {"binary odd", 4, {"ABC"}, std::string("\xAB", 1)},
+        {"binary none", 4, {"xyz"}, std::string()},
+        {"binary first line only", 4, {"01", "02"}, std::string("\x01", 1)},
+    };
+    for (const Row &r : rows) {
+        char data[OLD_DATA_CAP];
+        SetOldData(data, r.lines);
+        int count = ConvertRegistryData(data, sizeof data, r.type);
+        ASSERT_EQ((int)r.want.size(), count) << r.name;
+        EXPECT_EQ(r.want, std::string(data, count)) << r.name;
+    }
+    char data[OLD_DATA_CAP] = "1";
+    EXPECT_EQ(-1, ConvertRegistryData(data, sizeof data, 5));
+    EXPECT_EQ(-1, ConvertRegistryData(data, sizeof data, -1));
+}
+
+TEST_F(Registry, MultiStringNotClosedStaysInsideItsBuffer)
+{
+    char data[OLD_DATA_CAP];
+    memset(data, 'x', sizeof data);
+    int count = ConvertRegistryData(data, sizeof data, 2);
+    EXPECT_EQ(OLD_DATA_CAP, count);
+    EXPECT_EQ(0, data[OLD_DATA_CAP - 1]);
+    EXPECT_EQ(0, data[OLD_DATA_CAP - 2]);
+}
+
+TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
+{
+    std::string key = KeyOf("restore");
+    MakeKey(key);
+    struct Row { const char *name; int type; std::vector<std::string> lines; DWORD regType; std::string want; };
+    const std::vector<Row> rows = {
+        {"S", 0, {"old"}, REG_SZ, std::string("old\0", 4)},
+        {"E", 1, {"%TEMP%"}, REG_EXPAND_SZ, std::string("%TEMP%\0", 7)},
+        {"M", 2, {"a", "bc"}, REG_MULTI_SZ, std::string("a\0bc\0\0", 6)},
+        {"D", 3, {"-1"}, REG_DWORD, std::string("\xFF\xFF\xFF\xFF", 4)},
+        {"B", 4, {"0a 1B,ff"}, REG_BINARY, std::string("\x0A\x1B\xFF", 3)},
+        {"", 0, {"default"}, REG_SZ, std::string("default\0", 8)},
+    };
+    for (const Row &r : rows) {
+        SetString(key, r.name, "installed");
+        RegValueEntry e = {};
+        lstrcpyA(e.Key, key.c_str());
+        lstrcpyA(e.ValueName, r.name);
+        SetOldData(e.OldData, r.lines);
+        SetOldData(e.LastOldData, {"never"});
+        e.Root = 1;
+        e.Type = r.type;
+        RestoreRegistryValue(&e);
+        DWORD type;
+        EXPECT_EQ(r.want, ReadValue(key, r.name, &type)) << "value '" << r.name << "'";
+        EXPECT_EQ(r.regType, type) << "value '" << r.name << "'";
+    }
+}
+
+TEST_F(Registry, RollbackWritesTheLastOldData)
+{
+    std::string key = KeyOf("rollback");
+    SetString(key, "V", "installed");
+    RegValueEntry e = {};
+    lstrcpyA(e.Key, key.c_str());
+    lstrcpyA(e.ValueName, "V");
+    SetOldData(e.OldData, {"first"});
+    SetOldData(e.LastOldData, {"before last"});
+    e.Root = 1;
+    Rollback = 1;
+    RestoreRegistryValue(&e);
+    DWORD type;
+    EXPECT_EQ(std::string("before last\0", 12), ReadValue(key, "V", &type));
+    Rollback = 0;
+    RestoreRegistryValue(&e);
+    EXPECT_EQ(std::string("first\0", 6), ReadValue(key, "V", &type));
+}
+
+TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
+{
+    std::string key = KeyOf("gone\\sub");
+    RegValueEntry e = {};
+    lstrcpyA(e.Key, key.c_str());
+    lstrcpyA(e.ValueName, "V");
+    SetOldData(e.OldData, {"old"});
+    e.Root = 1;
+    RestoreRegistryValue(&e);
+    EXPECT_FALSE(KeyExists(KeyOf("gone")));
+
+    std::string present = KeyOf("numbers");
+    MakeKey(present);
+    lstrcpyA(e.Key, present.c_str());
+    struct Row { int root, type; };
+    const Row bad[] = {{5, 0}, {-1, 0}, {1, 5}, {1, -1}};
+    for (const Row &r : bad) {
+        e.Root = r.root;
+        e.Type = r.type;
+        RestoreRegistryValue(&e);
+        DWORD type;
+        ReadValue(present, "V", &type);
+        EXPECT_EQ(0u, type) << "root " << r.root << " type " << r.type;
+    }
+}
+
+TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
+{
+    // KvTest\climb\keep holds another value; below it a chain of empty keys.
+    std::string keep = KeyOf("climb\\keep");
+    SetString(keep, "other", "1");
+    std::string leaf = keep + "\\a\\b\\c";
+    SetString(leaf, "created", "x");
+    MakeKey(keep + "\\sibling");
+
+    RegKeyEntry e = {};
+    lstrcpyA(e.Key, leaf.c_str());
+    lstrcpyA(e.ValueName, "created");
+    e.Root = 1;
+    RemoveRegistryValue(&e);
+    EXPECT_FALSE(KeyExists(keep + "\\a"));
+    EXPECT_TRUE(KeyExists(keep));
+    EXPECT_TRUE(KeyExists(keep + "\\sibling"));
+    EXPECT_STREQ(keep.c_str(), e.Key);
+
+    // A key that holds another value loses only the created value.
+    std::string busy = KeyOf("busy");
+    SetString(busy, "created", "x");
+    SetString(busy, "other", "y");
+    RegKeyEntry b = {};
+    lstrcpyA(b.Key, busy.c_str());
+    lstrcpyA(b.ValueName, "created");
+    b.Root = 1;
+    RemoveRegistryValue(&b);
+    DWORD type;
+    EXPECT_EQ("", ReadValue(busy, "created", &type));
+    EXPECT_EQ(0u, type);
+    EXPECT_EQ(std::string("y\0", 2), ReadValue(busy, "other", &type));
+
+    // A key with a sub-key stays, and so does the value's sibling there.
+    std::string parent = KeyOf("parent");
+    SetString(parent, "", "default");
+    MakeKey(parent + "\\child");
+    RegKeyEntry p = {};
+    lstrcpyA(p.Key, parent.c_str());
+    p.Root = 1;     // empty name: the default value
+    RemoveRegistryValue(&p);
+    EXPECT_EQ("", ReadValue(parent, "", &type));
+    EXPECT_TRUE(KeyExists(parent + "\\child"));
+}
+
+TEST_F(Registry, RemovalStopsBelowTheRoot)
+{
+    // The whole private branch goes, up to its top-level key, and no further.
+    SetString("KvTestTop\\a", "v", "1");
+    RegKeyEntry e = {};
+    lstrcpyA(e.Key, "KvTestTop\\a");
+    lstrcpyA(e.ValueName, "v");
+    e.Root = 1;
+    RemoveRegistryValue(&e);
+    EXPECT_FALSE(KeyExists("KvTestTop"));
+    EXPECT_STREQ("", e.Key);
+    EXPECT_TRUE(KeyExists("Software"));
+}
+
+TEST_F(Registry, RootsAndEmptyKeysAreRefused)
+{
+    SetString(KeyOf("sentinel"), "v", "1");
+    RegKeyEntry e = {};
+    e.Root = 1;
+    RemoveRegistryValue(&e);
+    lstrcpyA(e.Key, "\\");
+    RemoveRegistryValue(&e);
+    DeleteRegistryTree("", 1);
+    DeleteRegistryTree("\\\\", 1);
+    EXPECT_TRUE(KeyExists(KeyOf("sentinel")));
+    EXPECT_TRUE(KeyExists("Software"));
+
+    // A root number outside the table touches nothing.
+    lstrcpyA(e.Key, KeyOf("sentinel").c_str());
+    lstrcpyA(e.ValueName, "v");
+    e.Root = 7;
+    RemoveRegistryValue(&e);
+    DeleteRegistryTree(KeyOf("sentinel").c_str(), -1);
+    DWORD type;
+    EXPECT_EQ(std::string("1\0", 2), ReadValue(KeyOf("sentinel"), "v", &type));
+}
+
+TEST_F(Registry, TreeDeletionDepthFirst)
+{
+    std::string top = KeyOf("tree");
+    for (const char *sub : {"a\\b\\c\\d", "a\\b2", "e", "f\\g"})
+        SetString(top + "\\" + sub, "v", "x");
+    SetString(top, "v", "x");
+    MakeKey(KeyOf("treeSibling"));
+    DeleteRegistryTree(top.c_str(), 1);
+    EXPECT_FALSE(KeyExists(top));
+    EXPECT_TRUE(KeyExists(KeyOf("treeSibling")));
+
+    // A missing top key: nothing happens, quietly.
+    DeleteRegistryTree(KeyOf("missing").c_str(), 1);
+    EXPECT_FALSE(KeyExists(KeyOf("missing")));
+}
+
+// Creates key below parent one level at a time (a path of more than 255
+// characters cannot be opened at once).
+std::string MakeChain(const std::string &parent, int levels)
+{
+    HKEY k;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, NULL, 0,
+                                             KEY_ALL_ACCESS, NULL, &k, NULL));
+    std::string path = parent;
+    for (int i = 0; i < levels; i++) {
+        HKEY next;
+        std::string name(60, 'k');
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(k, name.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                                                 NULL, &next, NULL));
+        RegCloseKey(k);
+        k = next;
+        path += "\\" + name;
+    }
+    RegCloseKey(k);
+    return path;
+}
+
+TEST_F(Registry, UndeletableSubTreesArePassedOver)
+{
+    // Below "b" lies a key whose path is too long to be opened: that branch
+    // stays; its siblings on either side go, and the call comes back at once
+    // instead of retrying the branch 2048 times on every level.
+    std::string top = KeyOf("deep");
+    std::string chain = MakeChain(top + "\\b", 5);
+    ASSERT_GT(chain.size(), 255u);
+    MakeKey(top + "\\a\\x");
+    MakeKey(top + "\\c\\y");
+    DeleteRegistryTree(top.c_str(), 1);
+    EXPECT_FALSE(KeyExists(top + "\\a"));
+    EXPECT_FALSE(KeyExists(top + "\\c"));
+    EXPECT_TRUE(KeyExists(top + "\\b"));
+
+    // Clean up the two levels beyond reach through handles of their parents.
+    HKEY parent;
+    std::string mid = chain.substr(0, top.size() + 2 + 61 * 3);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, mid.c_str(), 0, KEY_ALL_ACCESS, &parent));
+    HKEY child;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(parent, std::string(60, 'k').c_str(), 0, KEY_ALL_ACCESS, &child));
+    RegDeleteKeyA(child, std::string(60, 'k').c_str());
+    RegCloseKey(child);
+    RegDeleteKeyA(parent, std::string(60, 'k').c_str());
+    RegCloseKey(parent);
+}
+
+}  // namespace
