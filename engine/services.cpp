@@ -7,6 +7,7 @@
 #include "../app/text.h"
 #include "../log/logread.h"
 #include "../ui/progress.h"
+#include "files.h"
 
 void DeleteServiceByName(const char *name)
 {
@@ -155,22 +156,6 @@ void RemoveDeviceLine(const char *path)
 
 // --- self-registering servers ---------------------------------------------
 
-// A 32-bit Windows image: "MZ" and, at the offset stored at 60, "PE".
-static int IsWindowsImage(const char *path)
-{
-    HFILE f = _lopen(path, OF_READ);
-    if (f == HFILE_ERROR)
-        return 0;
-    char sig[2];
-    DWORD offset = 0;
-    int result = _lread(f, sig, 2) == 2 && sig[0] == 'M' && sig[1] == 'Z' &&
-                 _llseek(f, 60, FILE_BEGIN) == 60 && _lread(f, &offset, 4) == 4 &&
-                 offset <= 0x7FFFFFFF && _llseek(f, (LONG)offset, FILE_BEGIN) == (LONG)offset &&
-                 _lread(f, sig, 2) == 2 && sig[0] == 'P' && sig[1] == 'E';
-    _lclose(f);
-    return result;
-}
-
 static void RunExeServer(const char *path, int mode)
 {
     char shortPath[INV_PATH_CAP];
@@ -249,6 +234,6 @@ void SelfRegisterFile(const char *prefix, const char *path, int mode)
     const char *ext = len >= 3 ? path + len - 3 : path;
     if (TextEqualNoCase(ext, "EXE"))
         RunExeServer(path, mode);
-    else if (IsWindowsImage(path))
+    else if (IsWin32Executable(path))
         CallDllServer(path, mode);
 }

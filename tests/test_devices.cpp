@@ -1,7 +1,7 @@
 // Virtual-device lines in SYSTEM.INI: which lines are disabled, what stays
 // byte for byte, and that SYSTEM.INI survives every failure.
 #include <gtest/gtest.h>
-#include "support/kvtest.h"
+#include "kvtest.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "engine/services.h"

@@ -1,7 +1,7 @@
 // Program Manager items over DDE, against the "PROGMAN" double (tools/).
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include "support/kvtest.h"
+#include "kvtest.h"
 #include "app/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"

@@ -2,7 +2,7 @@
 // servers (tools/selfreg_dll.cpp, noexport_dll.cpp, exe_server.cpp) that
 // record their calls under HKCU\Software\KvTest\SelfReg.
 #include <gtest/gtest.h>
-#include "support/kvtest.h"
+#include "kvtest.h"
 #include "app/paths.h"
 #include "app/state.h"
 #include "engine/services.h"

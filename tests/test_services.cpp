@@ -1,7 +1,7 @@
 // Services created by an installation are stopped and deleted, against a real
 // service program (tools/kv_service.cpp) run by Wine's service manager.
 #include <gtest/gtest.h>
-#include "support/kvtest.h"
+#include "kvtest.h"
 #include "engine/services.h"
 
 namespace {
