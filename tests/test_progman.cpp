@@ -5,8 +5,15 @@
 #include "app/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"
+#include "ui/progress.h"
 
 namespace {
+
+std::vector<std::string> Shown;
+void WatchProgress(const char *text)
+{
+    Shown.push_back(text ? text : "<bar>");
+}
 
 std::vector<std::string> Lines(const std::string &text)
 {
@@ -138,7 +145,11 @@ TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
               pm.Commands());
     RemoveProgmanItem(1);
     RemoveProgmanItem(0);   // already gone: the mark keeps it from being sent again
+    Shown.clear();
+    ProgressObserver = WatchProgress;
     CloseProgman();
+    ProgressObserver = NULL;
+    EXPECT_EQ(std::vector<std::string>{"<bar>"}, Shown) << "closing repaints the bar once";
     std::vector<std::string> cmds = pm.Commands();
     ASSERT_EQ(7u, cmds.size());
     EXPECT_EQ("[DeleteItem(Read me)]", cmds[5]);
