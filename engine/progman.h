@@ -1,10 +1,19 @@
 // Program Manager groups and icons, removed over DDE.
 #pragma once
 
-// Starts DDE, opens the "PROGMAN" conversation and reads the groups.
-// Failure is silent: later calls then find nothing to do.
+// Starts DDE, opens the "PROGMAN" conversation and reads the groups into
+// GroupNames (state.h). Failure is silent: later calls then find nothing to do.
 void ConnectProgman(void);
 // Removes the items that match IconList entry index; deletes emptied groups.
 void RemoveProgmanItem(int index);
-// Closes the conversation, repaints the progress bar and ends DDE.
+// Closes the conversation (when one exists), repaints the progress bar, ends
+// DDE and releases the group list text. Safe to call when nothing is open.
 void CloseProgman(void);
+
+// Sends one execute command when a conversation exists; the result is ignored.
+void SendProgmanCommand(const char *command);
+// 1 when the group description has no item line left (it is then marked as
+// gone with a leading "*"), else 0.
+int MarkGroupIfEmpty(char *description);
+// Releases the reply to the "GROUPS" request (CloseProgman does it too).
+void FreeProgmanText(void);

@@ -1,0 +1,306 @@
+// Program Manager items over DDE, against the "PROGMAN" double (tools/).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include "kvtest.h"
+#include "app/text.h"
+#include "engine/progman.h"
+#include "log/inventory.h"
+#include "ui/progress.h"
+
+namespace {
+
+std::vector<std::string> Shown;
+void WatchProgress(const char *text)
+{
+    Shown.push_back(text ? text : "<bar>");
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
+struct ProgmanDouble {
+    PROCESS_INFORMATION pi = {};
+    std::string dir;
+
+    bool Start(const std::string &name, const std::string &groups, const std::string &args = "")
+    {
+        dir = ScratchDir(name);
+        WriteFileBytes(dir + "\\groups.txt", groups);
+        std::string cmd = "\"" + BinDir() + "\\progman_double.exe\" \"" + dir + "\" " + args;
+        std::vector<char> buf(cmd.begin(), cmd.end());
+        buf.push_back(0);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        if (!CreateProcessA(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+            return false;
+        WaitForInputIdle(pi.hProcess, 10000);
+        for (int i = 0; i < 200; i++) {
+            if (FindWindowA("KvProgmanDouble", NULL))
+                return true;
+            Sleep(50);
+        }
+        return false;
+    }
+    std::vector<std::string> Commands() const { return Lines(ReadFileBytes(dir + "\\commands.txt")); }
+    std::vector<std::string> Requests() const { return Lines(ReadFileBytes(dir + "\\requests.txt")); }
+    std::string Result() const { return ReadFileBytes(dir + "\\result.txt"); }
+    void Stop()
+    {
+        if (!pi.hProcess)
+            return;
+        HWND w = FindWindowA("KvProgmanDouble", NULL);
+        if (w)
+            PostMessageA(w, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pi = {};
+    }
+    ~ProgmanDouble() { Stop(); }
+};
+
+class Progman : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(0, CreateInventory()); }
+    void TearDown() override
+    {
+        CloseProgman();
+        for (int i = 0; i < GROUP_SLOTS; i++) {
+            free(GroupNames[i]);
+            GroupNames[i] = NULL;
+        }
+        FreeInventory();
+    }
+    static void AddIcon(const char *group, const char *name, const char *command)
+    {
+        IconEntry *e = (IconEntry *)NewEntry(sizeof(IconEntry));
+        ASSERT_TRUE(e != NULL);
+        CopyText(e->Group, sizeof e->Group, group);
+        CopyText(e->Name, sizeof e->Name, name);
+        CopyText(e->Command, sizeof e->Command, command);
+        ASSERT_EQ(0, ListAppend(&IconList, e));
+    }
+    static void RemoveAll()
+    {
+        ConnectProgman();
+        for (int i = 0; i < IconList.Count; i++)
+            RemoveProgmanItem(i);
+        CloseProgman();
+    }
+};
+
+TEST_F(Progman, CommandMatchesItemsInTwoGroupsAndEmptiedGroupIsDeletedButNeverStartup)
+{
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_two",
+                         "=Apps\r\n\"Apps\",C:\\W\\APPS.GRP,1\r\n"
+                         "\"Editor\",\"C:\\APP\\EDIT.EXE\",,C:\\APP\\EDIT.EXE,0,0\r\n"
+                         "=Tools\r\n\"Tools\"\r\n\"Edit\",\"c:\\app\\edit.exe\"\r\n"
+                         "\"Other\",\"C:\\OTHER.EXE\"\r\n"
+                         "=StartUp\r\n\"StartUp\"\r\n\"Edit it\",\"C:\\APP\\EDIT.EXE\",x\r\n"));
+    AddIcon("Apps", "Editor", "C:\\APP\\EDIT.EXE");
+    RemoveAll();
+
+    std::vector<std::string> want = {
+        "[ShowGroup(Apps,2)]",    "[ShowGroup(Apps,1)]",    "[DeleteItem(Editor)]",
+        "[DeleteGroup(Apps)]",    "[ShowGroup(Tools,2)]",   "[ShowGroup(Tools,1)]",
+        "[DeleteItem(Edit)]",     "[ShowGroup(StartUp,2)]", "[ShowGroup(StartUp,1)]",
+        "[DeleteItem(Edit it)]"};
+    EXPECT_EQ(want, pm.Commands());
+    EXPECT_EQ((std::vector<std::string>{"GROUPS", "Apps", "Tools", "StartUp"}), pm.Requests());
+    EXPECT_EQ("=Tools\r\n\"Tools\"\r\n\"Other\",\"C:\\OTHER.EXE\"\r\n=StartUp\r\n\"StartUp\"\r\n",
+              pm.Result());
+    // The stored copies carry the marks: deleted group, deleted item, emptied StartUp.
+    ASSERT_TRUE(GroupNames[0] && GroupNames[1] && GroupNames[2]);
+    EXPECT_EQ('*', GroupNames[0][0]);
+    EXPECT_NE(std::string::npos, std::string(GroupNames[1]).find("\r\n*Edit\""));
+    EXPECT_EQ('"', GroupNames[1][0]);
+    EXPECT_EQ('*', GroupNames[2][0]);
+    EXPECT_TRUE(GroupNames[3] == NULL);
+}
+
+TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
+{
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_pair", "=Game\r\n\"Game\"\r\n\"Play\",\"C:\\G\\PLAY.EXE\"\r\n"
+                                    "\"Read me\",\"C:\\G\\README.TXT\"\r\n"));
+    AddIcon("Game", "Play", "C:\\G\\PLAY.EXE");
+    AddIcon("Game", "Read me", "C:\\G\\README.TXT");
+    ConnectProgman();
+    RemoveProgmanItem(0);
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(Game,2)]", "[ShowGroup(Game,1)]",
+                                        "[DeleteItem(Play)]"}),
+              pm.Commands());
+    RemoveProgmanItem(1);
+    RemoveProgmanItem(0);   // already gone: the mark keeps it from being sent again
+    Shown.clear();
+    ProgressObserver = WatchProgress;
+    CloseProgman();
+    ProgressObserver = NULL;
+    EXPECT_EQ(std::vector<std::string>{"<bar>"}, Shown) << "closing repaints the bar once";
+    std::vector<std::string> cmds = pm.Commands();
+    ASSERT_EQ(7u, cmds.size());
+    EXPECT_EQ("[DeleteItem(Read me)]", cmds[5]);
+    EXPECT_EQ("[DeleteGroup(Game)]", cmds[6]);
+    EXPECT_EQ("", pm.Result());
+}
+
+TEST_F(Progman, ChangedCommandIsStillMatchedByGroupAndName)
+{
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_changed", "=Viewers\r\n\"Viewers\"\r\n\"Viewer\",\"C:\\NEW\\VIEW.EXE\"\r\n"
+                                       "\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n"
+                                       "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n"));
+    AddIcon("VIEWERS", "viewer", "C:\\OLD\\VIEW.EXE");
+    RemoveAll();
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(Viewers,2)]", "[ShowGroup(Viewers,1)]",
+                                        "[DeleteItem(Viewer)]"}),
+              pm.Commands());
+    EXPECT_EQ("=Viewers\r\n\"Viewers\"\r\n\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n"
+              "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n",
+              pm.Result());
+}
+
+TEST_F(Progman, UnusableDescriptionsAndLinesAreLeftAlone)
+{
+    // Each group holds an item with the entry's command, but none may be touched:
+    // no closing quote on the first line, no quote at all, a refused request,
+    // and item lines that lack a quote or the comma between the fields.
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_unusable",
+                         "=Broken\r\n\"Broken,x\r\n\"A\",\"C:\\X.EXE\"\r\n"
+                         "=Plain\r\nPlain\r\n\"B\",\"C:\\X.EXE\"\r\n"
+                         "=Refused\r\n\"Refused\"\r\n\"C\",\"C:\\X.EXE\"\r\n"
+                         "=Lines\r\n\"Lines\"\r\n\"D\" ,\"C:\\X.EXE\"\r\n\"E\",\"C:\\X.EXE\r\n"
+                         "\"F,\"C:\\X.EXE\"\r\n\"G\",\"C:\\Y.EXE\"\r\n",
+                         "-fail Refused"));
+    AddIcon("Nowhere", "Nothing", "C:\\X.EXE");
+    RemoveAll();
+    EXPECT_TRUE(pm.Commands().empty());
+    EXPECT_EQ((std::vector<std::string>{"GROUPS", "Broken", "Plain", "Refused", "Lines"}),
+              pm.Requests());
+    EXPECT_FALSE(PathExists(pm.dir + "\\result.txt"));
+    // The refused group is absent from the table.
+    ASSERT_TRUE(GroupNames[2] != NULL);
+    EXPECT_EQ(0, strncmp(GroupNames[2], "\"Lines\"", 7));
+    EXPECT_TRUE(GroupNames[3] == NULL);
+}
+
+TEST_F(Progman, NoServerOrNoGroupListFinishesQuietly)
+{
+    struct Row { const char *name; bool server; };
+    for (Row r : {Row{"no server", false}, Row{"GROUPS refused", true}}) {
+        ProgmanDouble pm;
+        if (r.server) {
+            ASSERT_TRUE(pm.Start("pm_quiet", "=G\r\n\"G\"\r\n\"I\",\"C:\\I.EXE\"\r\n", "-nogroups"))
+                << r.name;
+        }
+        IconList.Count = 0;
+        AddIcon("G", "I", "C:\\I.EXE");
+        AnswerDialogs({IDOK});
+        RemoveAll();
+        EXPECT_EQ(1, StopAnswering()) << r.name << ": a message box was shown";
+        EXPECT_TRUE(GroupNames[0] == NULL) << r.name;
+        if (r.server) {
+            EXPECT_EQ(std::vector<std::string>{"GROUPS"}, pm.Requests()) << r.name;
+            EXPECT_TRUE(pm.Commands().empty()) << r.name;
+        }
+    }
+    // Closing twice, or without a connection, does nothing harmful.
+    CloseProgman();
+}
+
+TEST_F(Progman, AtMost127GroupsAreHeld)
+{
+    std::string groups;
+    char name[32];
+    for (int i = 0; i < 130; i++) {
+        FormatText(name, sizeof name, "Group %03d", i);
+        groups += std::string("=") + name + "\r\n\"" + name + "\"\r\n\"Tool\",\"C:\\SAME.EXE\"\r\n";
+    }
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_many", groups));
+    AddIcon("none", "none", "C:\\SAME.EXE");
+    ConnectProgman();
+    EXPECT_TRUE(GroupNames[126] != NULL);
+    EXPECT_TRUE(GroupNames[127] == NULL);
+    RemoveProgmanItem(0);
+    CloseProgman();
+    std::vector<std::string> req = pm.Requests();
+    ASSERT_EQ(128u, req.size());
+    EXPECT_EQ("Group 126", req.back());
+    std::vector<std::string> cmds = pm.Commands();
+    ASSERT_EQ(127u * 4, cmds.size());
+    EXPECT_EQ("[DeleteGroup(Group 126)]", cmds.back());
+    EXPECT_NE(std::string::npos, pm.Result().find("=Group 127\r\n"));
+}
+
+TEST_F(Progman, OversizeRepliesAreNeverCutIntoOtherNames)
+{
+    // A group list larger than the receive buffer: only whole names are asked
+    // for. A description larger than it is left out, so its group is never
+    // taken for empty.
+    std::string groups;
+    std::vector<std::string> names;
+    for (int i = 0; i < 100; i++) {
+        char head[16];
+        FormatText(head, sizeof head, "G%03d ", i);
+        std::string name = head + std::string(195, 'x');
+        names.push_back(name);
+        groups += "=" + name + "\r\n\"" + name + "\"\r\n";
+        if (i == 0) {
+            groups += "\"Tool\",\"C:\\T.EXE\"\r\n";
+            for (int k = 0; k < 400; k++)
+                groups += "\"Filler " + std::to_string(k) + "\",\"C:\\FILLER\\PROGRAM.EXE\",,,,\r\n";
+        }
+        if (i == 1)
+            groups += "\"Tool\",\"C:\\T.EXE\"\r\n";
+    }
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start("pm_big", groups));
+    AddIcon("none", "none", "C:\\T.EXE");
+    RemoveAll();
+    std::vector<std::string> req = pm.Requests();
+    ASSERT_GT(req.size(), 2u);
+    EXPECT_LT(req.size(), 101u) << "the list should not have fit the buffer";
+    for (size_t i = 1; i < req.size(); i++)
+        EXPECT_EQ(names[i - 1], req[i]) << "request " << i;
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(" + names[1] + ",2)]",
+                                        "[ShowGroup(" + names[1] + ",1)]", "[DeleteItem(Tool)]",
+                                        "[DeleteGroup(" + names[1] + ")]"}),
+              pm.Commands());
+}
+
+TEST(ProgmanMarks, EmptyGroupIsMarkedOnlyWithoutItemLines)
+{
+    struct Row { const char *desc; int empty; };
+    const Row rows[] = {
+        {"\"G\"\r\n\"I\",\"C\"\r\n", 0},
+        {"\"G\"\r\n*I\",\"C\"\r\n", 1},
+        {"\"G\"\r\n*I\",\"C\"\r\nnot an item\r\n\r\n", 1},
+        {"\"G\"", 1},
+        {"\"G\"\r\n*A\r\n\"B\",\"C\"", 0},
+    };
+    for (const Row &r : rows) {
+        std::string d = r.desc;
+        std::vector<char> buf(d.begin(), d.end());
+        buf.push_back(0);
+        EXPECT_EQ(r.empty, MarkGroupIfEmpty(buf.data())) << r.desc;
+        EXPECT_EQ(r.empty ? '*' : '"', buf[0]) << r.desc;
+        EXPECT_EQ(d.substr(1), std::string(buf.data() + 1)) << r.desc;
+    }
+}
+
+} // namespace

@@ -1,0 +1,204 @@
+// Services, device lines and self-registered servers undone by the real
+// program (/S, /S /R), with the test servers of tools/.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include "kvtest.h"
+#include "app/paths.h"
+
+namespace {
+
+const char *const Header = "*** Installation Started 01/02/2026 10:00 ***\r\nTitle: Sample Install\r\n";
+const char *const RecordKey = "Software\\KvTest\\SelfReg";
+
+std::string InstallCopy(const std::string &dir)
+{
+    std::string exe = dir + "\\UNINSTAL.EXE";
+    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), exe.c_str(), FALSE));
+    return exe;
+}
+
+// Runs the program silently on the log; no dialog may appear.
+void RunSilently(const std::string &dir, const std::string &log, const char *options = "/S")
+{
+    ChildRun run = RunChild(InstallCopy(dir), std::string(options) + " " + log, {}, 60000);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].caption << ": " << run.dialogs[0].text;
+}
+
+// --- services ---------------------------------------------------------------
+
+bool CreateRunningService(const std::string &name, const std::string &log)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    if (!m)
+        return false;
+    std::string bin = "\"" + BinDir() + "\\kv_service.exe\" \"" + log + "\"";
+    SC_HANDLE s = CreateServiceA(m, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                 SERVICE_ERROR_IGNORE, bin.c_str(), NULL, NULL, NULL, NULL, NULL);
+    bool ok = s && StartServiceA(s, 0, NULL);
+    SERVICE_STATUS st = {};
+    for (int i = 0; ok && i < 200 && st.dwCurrentState != SERVICE_RUNNING; i++) {
+        QueryServiceStatus(s, &st);
+        Sleep(50);
+    }
+    if (s)
+        CloseServiceHandle(s);
+    CloseServiceHandle(m);
+    return ok && st.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool ServiceExists(const std::string &name)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_QUERY_STATUS) : NULL;
+    if (s)
+        CloseServiceHandle(s);
+    if (m)
+        CloseServiceHandle(m);
+    return s != NULL;
+}
+
+void RemoveService(const std::string &name)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_ALL_ACCESS) : NULL;
+    if (s) {
+        SERVICE_STATUS st;
+        ControlService(s, SERVICE_CONTROL_STOP, &st);
+        DeleteService(s);
+        CloseServiceHandle(s);
+    }
+    if (m)
+        CloseServiceHandle(m);
+}
+
+TEST(ServicesRun, SilentRunStopsAndDeletesTheServiceAndLeavesOthers)
+{
+    std::string dir = ScratchDir("svc_e2e");
+    ASSERT_TRUE(CreateRunningService("KvLogged", dir + "\\logged.txt"));
+    ASSERT_TRUE(CreateRunningService("KvOther", dir + "\\other.txt"));
+    std::string log = dir + "\\INSTALL.LOG";
+    ASSERT_TRUE(WriteFileBytes(log, std::string(Header) + "Create Service: KvLogged\r\n"
+                                                          "Create Service: KvNotThere\r\n"));
+    DWORD start = GetTickCount();
+    RunSilently(dir, log);
+    // A figure, not a check: two services, each followed by the 3.5 s wait.
+    printf("silent run with two services: %lu ms\n", (unsigned long)(GetTickCount() - start));
+    // The run waits after each service, so a service that stops is gone by now.
+    EXPECT_FALSE(ServiceExists("KvLogged"));
+    EXPECT_EQ("running\r\nstopped\r\n", ReadFileBytes(dir + "\\logged.txt"));
+    EXPECT_TRUE(ServiceExists("KvOther"));
+    EXPECT_EQ("running\r\n", ReadFileBytes(dir + "\\other.txt"));
+    RemoveService("KvLogged");
+    RemoveService("KvOther");
+    for (int i = 0; i < 100 && ServiceExists("KvOther"); i++)
+        Sleep(50);
+    RemoveTreeForTest(dir);
+}
+
+// --- devices ----------------------------------------------------------------
+
+TEST(ServicesRun, SilentRunDisablesTheDeviceLineOfARemovedDriver)
+{
+    std::string dir = ScratchDir("dev_e2e");
+    const std::string ini = "C:\\windows\\SYSTEM.INI";
+    const std::string saved = ReadFileBytes(ini);
+    const std::string driver = "C:\\windows\\system32\\KVTEST.386";
+    ASSERT_TRUE(WriteFileBytes(driver, "not really a driver"));
+    ASSERT_TRUE(WriteFileBytes(ini, "[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpicd\r\n"
+                                    "device=KVTEST.386\r\n   device=C:\\windows\\system32\\KVTEST.386\r\n"
+                                    "device=KVTEST.386 \r\n[other]\r\ndevice=KVTEST.386"));
+    std::string log = dir + "\\INSTALL.LOG";
+    ASSERT_TRUE(WriteFileBytes(log, std::string(Header) + "Non-System File:\r\nShared DLL counter ignored:\r\n"
+                                                          "File Copy: " + driver + "\r\n"
+                                                          "Add Device: " + driver + "\r\n"));
+    RunSilently(dir, log);
+    EXPECT_EQ("[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpicd\r\n"
+              ";device=KVTEST.386\r\n;   device=C:\\windows\\system32\\KVTEST.386\r\n"
+              "device=KVTEST.386 \r\n[other]\r\ndevice=KVTEST.386",
+              ReadFileBytes(ini));
+    EXPECT_FALSE(PathExists(driver));
+    EXPECT_FALSE(PathExists("C:\\windows\\~KVRS383.TMP"));
+    WriteFileBytes(ini, saved);
+    DeleteFileA(driver.c_str());
+    RemoveTreeForTest(dir);
+}
+
+// --- self-registered servers ----------------------------------------------
+
+std::string Recorded(const char *name)
+{
+    char buf[1024] = "";
+    DWORD size = sizeof buf;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, RecordKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "<none>";
+    LONG rc = RegQueryValueExA(key, name, NULL, NULL, (BYTE *)buf, &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::string(buf) : "<none>";
+}
+
+std::string ShortForm(const std::string &path)
+{
+    char buf[MAX_PATH];
+    lstrcpynA(buf, path.c_str(), sizeof buf);
+    NormalizePath(buf, sizeof buf, 0);
+    return buf;
+}
+
+TEST(ServicesRun, SilentRunUnregistersServersBeforeRemovingThem)
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    std::string dir = ScratchDir("sr_e2e");
+    std::string app = dir + "\\Server Folder";
+    CreateDirectoryA(app.c_str(), NULL);
+    std::string dll = app + "\\Server Library.dll", exe = app + "\\Server Program.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\selfreg.dll").c_str(), dll.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\exe_server.exe").c_str(), exe.c_str(), FALSE));
+    const std::string exeShort = ShortForm(exe);
+    std::string log = dir + "\\INSTALL.LOG";
+    ASSERT_TRUE(WriteFileBytes(log, std::string(Header) +
+                                        "Shared DLL counter ignored:\r\nFile Copy: " + dll + "\r\n"
+                                        "Self-Register: " + dll + "\r\n"
+                                        "Shared DLL counter ignored:\r\nFile Copy: " + exe + "\r\n"
+                                        "Self-Register: " + exe + "\r\n"));
+    RunSilently(dir, log);
+    // The server could only record the call while its file was still there.
+    EXPECT_EQ(dll, Recorded("DllUnregisterServer"));
+    EXPECT_EQ("<none>", Recorded("DllRegisterServer"));
+    EXPECT_EQ(exeShort + " /UNREGSERVER", Recorded("ExeCommandLine"));
+    EXPECT_FALSE(PathExists(dll));
+    EXPECT_FALSE(PathExists(exe));
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    RemoveTreeForTest(dir);
+}
+
+TEST(ServicesRun, RollbackRegistersTheRestoredServerAgain)
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    std::string dir = ScratchDir("sr_e2e_rollback");
+    std::string backupDir = dir + "\\backup";
+    CreateDirectoryA(backupDir.c_str(), NULL);
+    std::string dll = dir + "\\srv.dll", backup = backupDir + "\\srv.dll";
+    const std::string oldServer = ReadFileBytes(BinDir() + "\\selfreg.dll");
+    ASSERT_TRUE(WriteFileBytes(backup, oldServer));
+    ASSERT_TRUE(WriteFileBytes(dll, oldServer + "a newer version"));
+    std::string log = dir + "\\INSTALL.LOG";
+    std::string first = std::string(Header) + "Shared DLL counter ignored:\r\nFile Copy: " + dll +
+                        "\r\nSelf-Register: " + dll + "\r\n";
+    ASSERT_TRUE(WriteFileBytes(log, first + "*** Installation Started 01/03/2026 10:00 ***\r\n"
+                                            "Shared DLL counter ignored:\r\nFile Copy: " + dll + "\r\n"
+                                            "Backup Copy: " + backup + "\r\n"
+                                            "Self-Register: " + dll + "\r\n"));
+    RunSilently(dir, log, "/S /R");
+    EXPECT_EQ(oldServer, ReadFileBytes(dll)) << "the backup was not put back";
+    EXPECT_EQ(dll, Recorded("DllRegisterServer"));
+    EXPECT_EQ("<none>", Recorded("DllUnregisterServer"));
+    EXPECT_EQ(first, ReadFileBytes(log)) << "the log keeps the first installation";
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    RemoveTreeForTest(dir);
+}
+
+} // namespace
