@@ -40,6 +40,9 @@ q reg add "$prefs" /v Runs /t REG_DWORD /d 7 /f
 q reg add "$prefs" /v Flags /t REG_BINARY /d 0a1bff /f
 q reg add 'HKLM\Software\Borland\Database Engine' /v UseCount /d 2 /f
 echo "shared helper" > "$sys/ORDCOMN.DLL"
+shared='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
+q reg add "$shared" /v 'C:\windows\system32\ORDCOMN.DLL' /t REG_DWORD /d 1 /f
+exports="$c/Order Exports"
 
 state() {
     echo "  files in $win:"
@@ -54,6 +57,10 @@ state() {
     for f in ORDSHELL.DLL ORDCOMN.DLL; do
         echo "  C:\\windows\\system32\\$f: $([ -f "$sys/$f" ] && echo present || echo gone)"
     done
+    printf '  shared count of ORDCOMN.DLL: '
+    wine reg query "$shared" /v 'C:\windows\system32\ORDCOMN.DLL' 2>/dev/null | tr -d '\r' |
+        awk '/REG_DWORD/{print $NF; f=1} END{if(!f) print "(none)"}'
+    echo "  C:\\Order Exports: $([ -d "$exports" ] && (cd "$exports" && find . -type f | sed 's|^\./||' | tr '\n' ' ') || echo gone)"
     echo "  C:\\windows\\ORDERS.INI: $([ -f "$c/windows/ORDERS.INI" ] && echo present || echo gone)"
     for kv in Orders:DataPath Sample:Mode; do
         printf '  win.ini [%s] %s: ' "${kv%%:*}" "${kv#*:}"
@@ -79,7 +86,7 @@ echo "== The machine before the product =="
 state > "$pfx/before.txt"; cat "$pfx/before.txt"
 
 # --- installation 1: version 1.0, as its installer would have left it -------
-mkdir -p "$app/Data" "$app/Samples/Northwind" "$app/Cache"
+mkdir -p "$app/Data" "$app/Samples/Northwind" "$exports"
 echo "orders program 1.0" > "$app/ORDERS.EXE"
 echo "Read me first."     > "$app/README.TXT"
 echo "order data"         > "$app/Data/orders.dat"
@@ -88,7 +95,7 @@ echo "help index"         > "$app/ORDERS.GID"     # made later by the help viewe
 echo "sample order"       > "$app/Samples/Northwind/sample1.ord"
 echo "shell extension"    > "$sys/ORDSHELL.DLL"
 echo "shared helper 2"    > "$sys/ORDCOMN.DLL"
-echo "user's own notes"   > "$app/Cache/notes.txt"  # the user's, not the installer's
+echo "user's own export"  > "$exports/march.csv"   # the user's, not the installer's
 cp build/bin/UNINSTAL.EXE "$app/UNINSTAL.EXE"
 printf '[Orders]\r\nWindowPos=10,10\r\n' > "$c/windows/ORDERS.INI"
 printf '\r\n[Orders]\r\nDataPath=%s\\Data\r\n' "$win" >> "$c/windows/win.ini"
@@ -101,6 +108,7 @@ q reg add "$prefs" /v Paths /t REG_MULTI_SZ /d "$win" /f
 q reg add "$prefs" /v Runs /t REG_DWORD /d 0 /f
 q reg add "$prefs" /v Flags /t REG_BINARY /d 00 /f
 q reg add 'HKLM\Software\Borland\Database Engine' /v UseCount /d 3 /f
+q reg add "$shared" /v 'C:\windows\system32\ORDCOMN.DLL' /t REG_DWORD /d 2 /f
 cat > "$pfx/first.log" <<LOG
 ***  Installation Started 12/08/2026 09:00 ***
 Title: Sample Orders Installation
@@ -113,7 +121,7 @@ Execute Name: Sample Orders clean-up
 SubSystem: BDE
 Made Dir: $win
 Made Dir: $win\\Data
-Made Dir: $win\\Cache
+Made Dir: C:\\Order Exports
 File Tree: $win\\Samples\\*.*
 File Copy: $win\\ORDERS.EXE
 File Copy: $win\\README.TXT
@@ -240,3 +248,7 @@ if cmp -s "$pfx/installed.txt" "$pfx/after.txt"; then
     echo
     echo "Nothing was undone: this build does not yet undo these kinds of change."
 fi
+
+echo
+echo "== The wizard on the sample product, shown under Xvfb (Automatic, then Finish) =="
+sh scripts/wizard-shots.sh || echo "(the wizard screenshots could not be taken)"
