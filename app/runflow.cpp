@@ -5,6 +5,7 @@
 #include "relocate.h"
 #include "state.h"
 #include "text.h"
+#include "../engine/progman.h"
 #include "../engine/uninstall.h"
 #include "../log/inventory.h"
 #include "../log/logread.h"
@@ -269,6 +270,7 @@ static void Teardown(void)
     if (Ctl3dLibrary)
         FreeLibrary(Ctl3dLibrary);
     Ctl3dLibrary = NULL;
+    FreeProgmanText();
     for (int i = 0; i < GROUP_SLOTS; i++) {
         free(GroupNames[i]);
         GroupNames[i] = NULL;
