@@ -9,6 +9,15 @@ static int NoBackground;
 
 static const char ClassName[] = "KVRSUninstall";
 
+// A "Settings" value; the default also when there is no settings path
+// (the module's own path did not fit).
+static int SettingInt(const char *key, int fallback)
+{
+    if (!SettingsPath[0])
+        return fallback;
+    return (int)GetPrivateProfileIntA("Settings", key, fallback, SettingsPath);
+}
+
 void ReadBackgroundSettings(void)
 {
     static const char *const StartKeys[3] = {"Start Red", "Start Green", "Start Blue"};
@@ -16,10 +25,10 @@ void ReadBackgroundSettings(void)
     static const int StartDefaults[3] = {0, 0, 255};
     for (int c = 0; c < 3; c++) {
         // Read as signed so that nonsense values clamp instead of wrapping.
-        GradientStart[c] = (int)GetPrivateProfileIntA("Settings", StartKeys[c], StartDefaults[c], SettingsPath);
-        GradientDelta[c] = (int)GetPrivateProfileIntA("Settings", EndKeys[c], 0, SettingsPath) - GradientStart[c];
+        GradientStart[c] = SettingInt(StartKeys[c], StartDefaults[c]);
+        GradientDelta[c] = SettingInt(EndKeys[c], 0) - GradientStart[c];
     }
-    NoBackground = (int)GetPrivateProfileIntA("Settings", "No Background", 0, SettingsPath);
+    NoBackground = SettingInt("No Background", 0);
 }
 
 int BandColour(int band, int component)
@@ -41,8 +50,10 @@ void PrepareBackground(void)
 {
     HDC dc = GetDC(NULL);   // the main window does not exist yet: whole screen
     char face[256];
-    GetPrivateProfileStringA("Settings", "Title Font", "Times New Roman", face, sizeof face, SettingsPath);
-    FontCharSet = (int)(GetPrivateProfileIntA("Settings", "Font Character Set", 0, SettingsPath) & 0xFF);
+    CopyText(face, sizeof face, "Times New Roman");
+    if (SettingsPath[0])
+        GetPrivateProfileStringA("Settings", "Title Font", "Times New Roman", face, sizeof face, SettingsPath);
+    FontCharSet = SettingInt("Font Character Set", 0) & 0xFF;
     int height = -MulDiv(16, GetDeviceCaps(dc, LOGPIXELSY), 72);
     if (TitleFont)
         DeleteObject(TitleFont);

@@ -133,3 +133,59 @@ void NormalizePath(char *path, size_t cap, int longNames)
     }
     CopyText(path, cap, work);
 }
+
+int IsPlainAbsolutePath(const char *path, int allowPattern)
+{
+    const char *p;
+    if (path[0] == '\\' && path[1] == '\\') {
+        // Server and share, both named; "\\?\" and "\\.\" are device forms.
+        p = path + 2;
+        if (*p == '?' || *p == '.')
+            return 0;
+        const char *slash = strchr(p, '\\');
+        if (!slash || slash == p)
+            return 0;
+        p = slash + 1;
+        slash = strchr(p, '\\');
+        size_t shareLen = slash ? (size_t)(slash - p) : strlen(p);
+        if (shareLen == 0)
+            return 0;
+    } else {
+        int letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+        if (!letter || path[1] != ':' || path[2] != '\\')
+            return 0;
+        p = path + 3;
+    }
+    if (strchr(p, '/') || strchr(p, ':'))
+        return 0;
+    while (*p) {
+        const char *end = strchr(p, '\\');
+        size_t len = end ? (size_t)(end - p) : strlen(p);
+        if (len == 0)
+            return 0;           // "\\" inside the path
+        if (p[len - 1] == '.' || p[len - 1] == ' ')
+            return 0;           // ".", "..", "name." and "name " all fold away
+        for (size_t i = 0; i < len; i++)
+            if ((p[i] == '*' || p[i] == '?') && (!allowPattern || end))
+                return 0;
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    return 1;
+}
+
+int IsRootPath(const char *path)
+{
+    size_t len = strlen(path);
+    if (len >= 2 && len <= 3 && path[1] == ':' && (len == 2 || path[2] == '\\'))
+        return 1;
+    if (path[0] == '\\' && path[1] == '\\') {
+        const char *share = strchr(path + 2, '\\');
+        if (!share)
+            return 1;
+        const char *rest = strchr(share + 1, '\\');
+        return !rest || rest[1] == 0;
+    }
+    return 0;
+}

@@ -28,3 +28,13 @@ void NormalizePath(char *path, size_t cap, int longNames);
 // Position just behind the last backslash, or the start of the path.
 char *FileNamePart(char *path);
 const char *FileNamePart(const char *path);
+
+// Whether path is a plain absolute path: "X:\..." or "\\server\share\...",
+// with no empty, "." or ".." component, no component ending in a dot or a
+// blank (the system would drop those), no device or long-path prefix, no
+// "/" and no stream colon. Such a path names what it says, and a text
+// comparison with another plain path is meaningful. A trailing backslash is
+// allowed; wildcards only when allowPattern and only in the last component.
+int IsPlainAbsolutePath(const char *path, int allowPattern);
+// A drive root ("C:\", "C:") or a network share's root ("\\server\share").
+int IsRootPath(const char *path);

@@ -45,19 +45,24 @@ void ReplaceFileLater(const char *source, const char *target)
         return;
     }
     // The target is in use: stage the backup beside it for the next restart.
-    char staging[PATH_CAP];
+    char staging[INV_PATH_CAP];
     MakeTempName(staging, sizeof staging, target);
     if (!staging[0] || !CopyFileA(source, staging, FALSE)) {
         RemoveFile(target);     // the backup stays where it is
         return;
     }
+    // The record names both files in short form; one that does not fit is
+    // not written cut (it would replace another file): the backup then stays.
+    char shortStaging[INV_PATH_CAP], shortTarget[INV_PATH_CAP];
+    if (CopyText(shortStaging, sizeof shortStaging, staging) != TEXT_FIT ||
+        CopyText(shortTarget, sizeof shortTarget, target) != TEXT_FIT) {
+        DeleteFileA(staging);
+        return;
+    }
+    NormalizePath(shortStaging, sizeof shortStaging, 0);
+    NormalizePath(shortTarget, sizeof shortTarget, 0);
     RestartNeeded = 1;
     RemoveFile(source);
-    char shortStaging[PATH_CAP], shortTarget[PATH_CAP];
-    CopyText(shortStaging, sizeof shortStaging, staging);
-    NormalizePath(shortStaging, sizeof shortStaging, 0);
-    CopyText(shortTarget, sizeof shortTarget, target);
-    NormalizePath(shortTarget, sizeof shortTarget, 0);
     if (PlatformKind == PLATFORM_NT) {
         // The target still exists at the restart: without leave to replace
         // it the rename would be dropped and the backup never put back.
@@ -128,8 +133,11 @@ void RestartSystem(void)
 {
     if (PlatformKind == PLATFORM_NT) {
         char path[PATH_CAP];
-        if (WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE"))
+        // Short form: a blank in the Windows directory would split the command.
+        if (WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE")) {
+            NormalizePath(path, sizeof path, 0);
             WinExec(path, SW_SHOW);
+        }
     } else {
         ExitWindowsEx(EWX_REBOOT, 0);
     }

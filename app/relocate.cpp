@@ -59,14 +59,22 @@ void RemoveSelf(void)
     CopyText(shortOwn, sizeof shortOwn, own);
     NormalizePath(shortOwn, sizeof shortOwn, 0);
     if (DeletingSelf) {
-        // "%s /z %s %s": the copy, the program and the install root.
-        char cmd[3 * PATH_CAP + 16] = "";
-        if (AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
-            AppendText(cmd, sizeof cmd, " /z ") == TEXT_FIT &&
-            AppendArgument(cmd, sizeof cmd, own) &&
-            AppendText(cmd, sizeof cmd, " ") == TEXT_FIT &&
-            (!InstallRootDir[0] || AppendArgument(cmd, sizeof cmd, InstallRootDir)))
+        // "%s /z %s %s": the copy, the program and the install root. The copy
+        // reads at most PATH_CAP - 1 characters after its own name and refuses
+        // more, so the root is left out when it would not fit with the rest.
+        char args[3 * PATH_CAP + 16] = "/z ";
+        int ok = AppendArgument(args, sizeof args, own);
+        size_t programOnly = strlen(args);
+        if (ok && InstallRootDir[0] && AppendText(args, sizeof args, " ") == TEXT_FIT &&
+            AppendArgument(args, sizeof args, InstallRootDir) && strlen(args) < PATH_CAP)
+            programOnly = strlen(args);
+        args[programOnly] = 0;
+        char cmd[4 * PATH_CAP] = "";
+        if (ok && strlen(args) < PATH_CAP && AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
+            AppendText(cmd, sizeof cmd, " ") == TEXT_FIT && AppendText(cmd, sizeof cmd, args) == TEXT_FIT)
             WinExec(cmd, SW_SHOW);
+        else
+            DeleteAtRestart(own);   // no clean-up copy can take it: the restart will
     } else {
         DeleteFileA(shortOwn);
     }

@@ -209,14 +209,25 @@ static void ReleaseStartResources(void)
     WizardTemplate = SharedTemplate = WizardBitmapData = NULL;
 }
 
+// Set when the text after the options was longer than a path can be: it
+// is then not used at all, since a cut path names another file.
+static int CommandTooLong;
+
 static void NormalRun(void)
 {
     SetErrorMode(SEM_NOOPENFILEERRORBOX);
     LoadCtl3d();
-    if (CommandText[0])
+    if (CommandTooLong) {
+        char text[PATH_CAP], caption[PATH_CAP];
+        LoadMessage(3, text, sizeof text);
+        LoadMessage(2, caption, sizeof caption);
+        MessageBoxA(MainWindow, text, caption, MB_OK);
+        LogPath[0] = 0;
+    } else if (CommandText[0]) {
         CopyText(LogPath, sizeof LogPath, CommandText);
-    else
+    } else {
         AskForLog();
+    }
 
     int logRead = 0;
     if (CreateInventory() == 0 && LogPath[0]) {
@@ -232,10 +243,10 @@ static void NormalRun(void)
             if (!Silent) {
                 EnableWindow(MainWindow, FALSE);
                 WizardWindow = CreateWizard();
+                // An automatic run goes on without a wizard; an interactive
+                // one without a wizard cannot be finished (WaitForWizard).
                 if (!Automatic)
                     WaitForWizard();
-                else if (!WizardWindow)
-                    Cancelled = 1;
             }
             if (!Cancelled) {
                 char root[4] = "\\";
@@ -301,9 +312,15 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     DetectPlatform();
     FindProgramPaths();
     InPlace = 1;
-    // Longer command text is cut at the buffer's size.
-    CopyText(CommandText, sizeof CommandText, SkipBlanks(commandLine ? commandLine : ""));
+    // The whole command line is parsed; CommandText keeps what fits for the
+    // checks of the start-up, and a log path or clean-up text that does not
+    // fit is refused rather than cut.
+    static char fullText[4 * PATH_CAP];
+    CommandTooLong = CopyText(fullText, sizeof fullText, SkipBlanks(commandLine ? commandLine : "")) != TEXT_FIT;
+    CopyText(CommandText, sizeof CommandText, fullText);
     ChooseDefaultLog(CommandText, sizeof CommandText);
+    if (!fullText[0])
+        CopyText(fullText, sizeof fullText, CommandText);
     if (!TextEqualNoCaseN(CommandText, "/Z", 2)) {
         MakeTempCopy();
         InPlace = 0;
@@ -313,17 +330,21 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);
     WizardBitmap = LoadBitmapA(ProgramInstance, MAKEINTRESOURCEA(IDB_WIZARD));
 
-    char rest[PATH_CAP];
-    ParseOptions(CommandText, rest, sizeof rest);
-    CopyText(CommandText, sizeof CommandText, rest);
+    static char rest[4 * PATH_CAP];
+    ParseOptions(fullText, rest, sizeof rest);
+    if (CopyText(CommandText, sizeof CommandText, rest) != TEXT_FIT)
+        CommandTooLong = 1;
+    if (CommandTooLong)
+        CommandText[0] = 0;
 
     ReadBackgroundSettings();
     PrepareBackground();
     if (!RegisterMainClass(instance) || !CreateMainWindow(instance, SW_SHOWNORMAL))
         return 0;
 
-    if (CleanupMode && CommandText[0]) {
-        RunCleanup(CommandText);
+    if (CleanupMode && (CommandText[0] || CommandTooLong)) {
+        if (!CommandTooLong)
+            RunCleanup(CommandText);
         EndMainWindow();
         ReleaseStartResources();
         DeleteBackgroundObjects();

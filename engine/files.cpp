@@ -128,8 +128,8 @@ static int SameDirectory(const char *a, const char *b)
     return la && la == lb && TextEqualNoCaseN(a, b, la);
 }
 
-// The Windows directory, the System directory or SystemDir.
-static int IsProtectedDirectory(const char *dir)
+// One of the system's own directories, in whatever spelling (short or long).
+static int MatchesSystemDirectory(const char *dir)
 {
     char buf[MAX_PATH];
     UINT n = GetWindowsDirectoryA(buf, sizeof buf);
@@ -139,6 +139,17 @@ static int IsProtectedDirectory(const char *dir)
     if (n && n < sizeof buf && SameDirectory(dir, buf))
         return 1;
     return SystemDir[0] && SameDirectory(dir, SystemDir);
+}
+
+// The Windows directory, the System directory or SystemDir. The long form
+// is compared too, so that an 8.3 alias cannot pass for another folder.
+static int IsProtectedDirectory(const char *dir)
+{
+    char longForm[PATH_CAP];
+    if (CopyText(longForm, sizeof longForm, dir) != TEXT_FIT)
+        return 1;               // what cannot be checked is not touched
+    NormalizePath(longForm, sizeof longForm, 1);
+    return MatchesSystemDirectory(dir) || MatchesSystemDirectory(longForm);
 }
 
 static int HasWildcard(const char *path)
@@ -168,18 +179,21 @@ static void RemoveMatchingFiles(const char *pattern)
 int RemoveFileEntry(const char *path, const char *backupPath, int restore)
 {
     if (HasWildcard(path)) {
+        // A pattern must name its directory plainly: without one it would act
+        // on the current directory, and a dot component could reach another.
+        if (!IsPlainAbsolutePath(path, 1))
+            return ENTRY_REFUSED;
         size_t len = strlen(path);
         if (len >= 3 && strcmp(path + len - 3, "*.*") == 0) {
             if (len < 4)
                 return ENTRY_REFUSED;
             const char *slash = strrchr(path, '\\');
-            // Without a directory the pattern would act on whatever the
-            // current directory is; a drive root is never emptied either.
+            // A drive root is never emptied.
             if (!slash || slash - path < 3)
                 return ENTRY_REFUSED;
             char dir[PATH_CAP];
             if (CopyTextN(dir, sizeof dir, path, (size_t)(slash - path)) != TEXT_FIT ||
-                IsProtectedDirectory(dir))
+                IsRootPath(dir) || IsProtectedDirectory(dir))
                 return ENTRY_REFUSED;
         }
         RemoveMatchingFiles(path);
@@ -191,10 +205,8 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore)
     return ENTRY_HANDLED;
 }
 
-void RemoveTree(const char *path, int deleteFiles)
+static void RemoveTreeLevel(const char *path, int deleteFiles)
 {
-    if (strlen(path) < 4 || IsProtectedDirectory(path))
-        return;
     char pattern[PATH_CAP];
     if (CopyText(pattern, sizeof pattern, path) == TEXT_FIT &&
         AppendText(pattern, sizeof pattern, "\\*.*") == TEXT_FIT) {
@@ -209,8 +221,14 @@ void RemoveTree(const char *path, int deleteFiles)
                 AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
                 AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
                 continue;           // would not fit: never act on a cut path
-            if (isDir) {
-                RemoveTree(sub, deleteFiles);
+            if (isDir && (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                // A junction or link leads elsewhere: remove the link, never
+                // what it points to.
+                if (deleteFiles)
+                    RemoveEmptyDirectory(sub);
+            } else if (isDir) {
+                if (!MatchesSystemDirectory(sub))
+                    RemoveTreeLevel(sub, deleteFiles);
             } else {
                 SetPlainAttributes(sub);
                 DeleteOneFile(sub);
@@ -219,6 +237,16 @@ void RemoveTree(const char *path, int deleteFiles)
         EndFind(&rec);
     }
     RemoveEmptyDirectory(path);
+}
+
+void RemoveTree(const char *path, int deleteFiles)
+{
+    // Only a plain path names what it says: a dot component, a doubled
+    // backslash or a device prefix could lead to a root or a system folder.
+    if (strlen(path) < 4 || !IsPlainAbsolutePath(path, 0) || IsRootPath(path) ||
+        IsProtectedDirectory(path))
+        return;
+    RemoveTreeLevel(path, deleteFiles);
 }
 
 // --- the file phases ------------------------------------------------------

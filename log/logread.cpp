@@ -228,15 +228,12 @@ static int IsSystemDirectory(const char *path)
            (Win32sDir[0] && TextEqualNoCase(dir, Win32sDir));
 }
 
-// Longer than 3 characters, and "\\..." or a letter, colon and backslash.
+// Longer than 3 characters, and "\\..." or a letter, colon and backslash;
+// and plain: no dot or empty component, no device prefix (see paths.h), so
+// that the directory removal acts on exactly the folder named.
 static int IsAbsolutePath(const char *path)
 {
-    if (strlen(path) <= 3)
-        return 0;
-    if (path[0] == '\\' && path[1] == '\\')
-        return 1;
-    int letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
-    return letter && path[1] == ':' && path[2] == '\\';
+    return strlen(path) > 3 && IsPlainAbsolutePath(path, 0) && !IsRootPath(path);
 }
 
 // Decimal number with leading blanks and one sign; 0 when there is none.
@@ -832,9 +829,20 @@ static void ReadMadeDir(const char *value, char *installRootDir)
 
     int slot = FindDir(path, 0);
     if (slot >= 0) {
-        CutDir(slot, strlen(path));     // the outer of the two directories
-        ENTRY_AT(DirEntry, DirList, slot)->MadeInstall = InstallCount;
-        return;
+        DirEntry *found = ENTRY_AT(DirEntry, DirList, slot);
+        if (!found->TreeInstall || strlen(found->Path) <= strlen(path)) {
+            CutDir(slot, strlen(path));     // the outer of the two directories
+            found->MadeInstall = InstallCount;
+            return;
+        }
+        // A copied tree cut back to a made parent would take the parent whole,
+        // with whatever others keep there: the tree stays, the parent is
+        // recorded on its own and goes only when it is empty.
+        int outer = FindDir(path, 1);
+        if (outer >= 0) {
+            ENTRY_AT(DirEntry, DirList, outer)->MadeInstall = InstallCount;
+            return;
+        }
     }
     DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
     if (!e)
@@ -1028,16 +1036,20 @@ static void SetHeaderValue(char *field, const char *value)
 }
 
 // The status file name is used as a file name in the Windows directory: a
-// name that would not fit, or one that names another directory, is refused.
+// name that would not fit, one that names another directory, or one that is
+// not a ".MIF" file (WIN.INI, say, which the status text would overwrite) is
+// refused.
 static void SetMifName(const char *value)
 {
     MifFileName[0] = 0;
-    if (LineTooLong || strlen(value) >= HEADER_CAP || strpbrk(value, "\\/:"))
+    size_t len = strlen(value);
+    if (LineTooLong || len >= HEADER_CAP || len <= 4 || strpbrk(value, "\\/:") ||
+        !TextEqualNoCase(value + len - 4, ".MIF"))
         return;
     CopyText(MifFileName, sizeof MifFileName, value);
 }
 
-// Block and header tags (step 1 of the main loop).
+// Block and header tags, tested on every line.
 static void ReadHeaderTags(void)
 {
     if (StartsWithNoCase(Line, "*** ")) {
@@ -1058,7 +1070,7 @@ static void ReadHeaderTags(void)
     }
 }
 
-// Entry tags in their dispatch order (step 5).
+// Entry tags, in the order they are tried.
 static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
 {
     if (LineTooLong)

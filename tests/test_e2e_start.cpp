@@ -75,4 +75,19 @@ TEST(Start, UnknownOptionBecomesTheLogPath)
     RemoveTreeForTest(dir);
 }
 
+TEST(Start, OverlongLogPathIsRefusedNotCut)
+{
+    std::string dir = ScratchDir("start-long");
+    std::string exe = InstallCopy(dir);
+    // The first 255 characters name a real log; the path given is longer.
+    std::string cut = dir + "\\" + std::string(255 - dir.size() - 1, 'L');
+    ASSERT_EQ(255u, cut.size());
+    ASSERT_TRUE(WriteFileBytes(cut, "***  x\r\nTitle: Cut\r\n"));
+    ChildRun run = RunChild(exe, "/S " + cut + "XYZ", {{"Zarn Uninstall", IDOK, ""}}, 15000);
+    EXPECT_FALSE(run.timedOut);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ("Could not open INSTALL.LOG file.", run.dialogs[0].text);
+    RemoveTreeForTest(dir);
+}
+
 } // namespace

@@ -48,10 +48,17 @@ TEST_F(Files, RemoveTreeRefusesRootsAndSystemDirectories)
     MakeFile(ownFile);
     lstrcpyA(SystemDir, own.c_str());
 
+    char shortOwn[MAX_PATH];
+    GetShortPathNameA(own.c_str(), shortOwn, sizeof shortOwn);
+    std::string dotted = own + "\\probe\\..";
     struct Row { const char *path; int deleteFiles; };
     const Row rows[] = {
         {"C:", 0}, {"C:\\", 0}, {"C:\\windows", 0}, {"C:\\WINDOWS\\", 0},
         {"c:\\windows\\SYSTEM32", 0}, {own.c_str(), 1},
+        // Other spellings of the same folders.
+        {shortOwn, 1}, {dotted.c_str(), 1}, {"C:\\windows\\.", 1}, {"C:\\windows.", 1},
+        {"C:\\\\windows", 1}, {"\\\\?\\C:\\windows", 1}, {"C:/windows", 1},
+        {"C:\\kvtest\\..", 1}, {"\\\\server\\share", 1},
     };
     for (const Row &r : rows) {
         RemoveTree(r.path, r.deleteFiles);
@@ -65,6 +72,33 @@ TEST_F(Files, RemoveTreeRefusesRootsAndSystemDirectories)
         RemoveDirectoryA(p.c_str());
     SystemDir[0] = 0;
     RemoveTreeForTest(own);
+}
+
+TEST_F(Files, RemoveTreeActsOnlyOnTheFolderNamedPlainly)
+{
+    std::string top = ScratchDir("files_plain");
+    std::string app = Join(top, "app"), sibling = Join(top, "sibling");
+    MakeDir(app);
+    MakeDir(sibling);
+    MakeFile(Join(sibling, "other.txt"));
+    MakeFile(Join(app, "mine.txt"));
+    for (const std::string &p : {app + "\\..", app + "\\.", top + "\\\\app", "\\\\?\\" + app, app + "."}) {
+        RemoveTree(p.c_str(), 1);
+        EXPECT_TRUE(PathExists(Join(sibling, "other.txt"))) << p;
+        EXPECT_TRUE(PathExists(Join(app, "mine.txt"))) << p;
+    }
+    RemoveTree(app.c_str(), 1);
+    EXPECT_FALSE(PathExists(app));
+    EXPECT_TRUE(PathExists(Join(sibling, "other.txt")));
+    // A pattern must name its folder plainly too.
+    MakeDir(app);
+    MakeFile(Join(app, "a.txt"));
+    EXPECT_EQ(ENTRY_REFUSED, RemoveFileEntry((app + "\\..\\sibling\\*.txt").c_str(), "", 0));
+    EXPECT_EQ(ENTRY_REFUSED, RemoveFileEntry("*.txt", "", 0));
+    EXPECT_TRUE(PathExists(Join(sibling, "other.txt")));
+    EXPECT_EQ(ENTRY_HANDLED, RemoveFileEntry((app + "\\*.txt").c_str(), "", 0));
+    EXPECT_FALSE(PathExists(Join(app, "a.txt")));
+    RemoveTreeForTest(top);
 }
 
 TEST_F(Files, RemoveTreeEmptyOnlyKeepsFilesAndTheirParents)

@@ -191,9 +191,16 @@ TEST_F(Inventory, DirectoriesAndTheInstallRoot)
         {"network path", "Made Dir: \\\\server\\share\\d\r\n",
          {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767", "Dir \"\\\\server\\share\\d\\\" sel=0 tree=0 made=1"},
          ShortOf(sub) + "\\"},
+        {"made parent of a copied tree", "File Tree: C:\\P\\App\\*.*\r\nMade Dir: C:\\P\r\n",
+         {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767", "Dir \"C:\\P\\App\\\" sel=0 tree=1 made=1",
+          "Dir \"C:\\P\\\" sel=0 tree=0 made=1"},
+         ShortOf(sub) + "\\"},
+        {"spellings that could reach another folder", "Made Dir: C:\\x\\..\r\nFile Tree: C:\\.\\*.*\r\n"
+         "Made Dir: \\\\?\\C:\\y\r\nMade Dir: C:\\\\z\r\nFile Tree: C:\\WINDOWS.\r\nMade Dir: \\\\srv\\share\r\n",
+         {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767"}, ShortOf(sub) + "\\"},
+        // A folder name with wildcards names no folder: dropped.
         {"file tree", "File Tree: C:\\T\\*.*\r\nFile Tree: C:\\U\\*.TXT\r\n*** 2\r\nFile Tree: c:\\t\\\r\n",
-         {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767", "Dir \"C:\\T\\\" sel=0 tree=2 made=2",
-          "Dir \"C:\\U\\*.TXT\\\" sel=0 tree=1 made=1"},
+         {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767", "Dir \"C:\\T\\\" sel=0 tree=2 made=2"},
          ShortOf(sub) + "\\"},
         {"file tree matches exactly only", "Made Dir: C:\\T\r\nFile Tree: C:\\T\\S\r\n*** 2\r\nMade Dir: C:\\T\\S\r\n",
          {"Dir \"" + logDir + "\" sel=0 tree=0 made=32767", "Dir \"C:\\T\\\" sel=0 tree=0 made=2",
@@ -384,7 +391,18 @@ TEST_F(Inventory, DirectoryLookUpsMatchLinearScans)
                 if (tree ? SameNoCase(want[i].path, v) : SameNoCase(want[i].path.substr(0, n), v.substr(0, n)))
                     found = (int)i;
             }
-            if (found >= 0) {
+            if (found >= 0 && !tree && want[found].tree && want[found].path.size() > v.size()) {
+                // A copied tree is not cut back to a made parent: the parent
+                // is an entry of its own.
+                found = -1;
+                for (size_t i = 0; i < want.size() && found < 0; i++)
+                    if (SameNoCase(want[i].path, v))
+                        found = (int)i;
+                if (found >= 0)
+                    want[found].made = block;
+                else
+                    want.push_back({v, 0, block});
+            } else if (found >= 0) {
                 RefDir &d = want[found];
                 if (tree)
                     d.tree = block;

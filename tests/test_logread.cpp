@@ -315,14 +315,17 @@ TEST_F(LogRead, HeaderValues)
     ASSERT_EQ(0, ReadLogText(dir, "***  x\r\nManufacturer: Early\r\nTitle: T\r\n"));
     EXPECT_STREQ("", Manufacturer);
 
-    // A status file name that would be cut, or that leaves the Windows
-    // directory, is refused.
+    // A status file name that would be cut, that leaves the Windows
+    // directory or that is not a ".MIF" file is refused.
     struct Row { const char *name; std::string value; const char *want; };
     const Row rows[] = {{"127 characters", std::string(123, 'n') + ".MIF", nullptr},
                         {"128 characters", std::string(124, 'n') + ".MIF", ""},
                         {"backslash", "..\\X.MIF", ""},
                         {"drive", "C:X.MIF", ""},
-                        {"empty", "", ""}};
+                        {"empty", "", ""},
+                        {"lower-case extension", "status.mif", nullptr},
+                        {"another system file", "WIN.INI", ""},
+                        {"extension only", ".MIF", ""}};
     for (const Row &r : rows) {
         ResetInventory();
         ASSERT_EQ(0, ReadLogText(dir, LogWith("Uninstall MIF: " + r.value + "\r\n"))) << r.name;

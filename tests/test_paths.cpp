@@ -106,6 +106,25 @@ TEST_F(Paths, ExistenceAndFileNamePart)
         EXPECT_STREQ(r.part, FileNamePart(r.path)) << r.path;
 }
 
+TEST(PlainPaths, AbsoluteAndRootTests)
+{
+    struct Row { const char *path; int plain, plainPattern, root; };
+    const Row rows[] = {
+        {"C:\\APP", 1, 1, 0}, {"c:\\app\\sub\\", 1, 1, 0}, {"C:\\", 1, 1, 1}, {"C:", 0, 0, 1},
+        {"\\\\srv\\share\\dir", 1, 1, 0}, {"\\\\srv\\share", 1, 1, 1}, {"\\\\srv\\share\\", 1, 1, 1},
+        {"\\\\srv", 0, 0, 1}, {"\\\\\\share\\x", 0, 0, 0},
+        {"C:\\APP\\..", 0, 0, 0}, {"C:\\APP\\.\\X", 0, 0, 0}, {"C:\\APP.", 0, 0, 0}, {"C:\\APP \\X", 0, 0, 0},
+        {"C:\\\\APP", 0, 0, 0}, {"C:\\APP\\\\X", 0, 0, 0}, {"\\\\?\\C:\\APP", 0, 0, 0}, {"\\\\.\\C:", 0, 0, 1},
+        {"C:/APP", 0, 0, 0}, {"C:\\APP/X", 0, 0, 0}, {"C:\\APP:stream", 0, 0, 0}, {"APP\\X", 0, 0, 0},
+        {"\\APP", 0, 0, 0}, {"C:APP", 0, 0, 0}, {"C:\\APP\\*.TXT", 0, 1, 0}, {"C:\\A*\\X.TXT", 0, 0, 0},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(r.plain, IsPlainAbsolutePath(r.path, 0)) << r.path;
+        EXPECT_EQ(r.plainPattern, IsPlainAbsolutePath(r.path, 1)) << r.path;
+        EXPECT_EQ(r.root, IsRootPath(r.path)) << r.path;
+    }
+}
+
 TEST_F(Paths, SearchWrappers)
 {
     FindRecord rec;

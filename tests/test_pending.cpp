@@ -157,8 +157,8 @@ TEST_F(Pending, TargetInUseIsStagedInWininitElsewhere)
 TEST_F(Pending, NoRoomForAStagingNameKeepsTheBackup)
 {
     // A folder so deep that "~KVU0000.TMP" no longer fits beside the file.
-    std::string deep = dir + "\\" + std::string(245 - dir.size() - 1, 'd');
-    ASSERT_EQ(245u, deep.size());
+    std::string deep = dir + "\\" + std::string(247 - dir.size() - 1, 'd');
+    ASSERT_EQ(247u, deep.size());
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
     std::string target = deep + "\\x", backup = dir + "\\keep.bak";
     ASSERT_TRUE(WriteFileBytes(target, "installed"));
