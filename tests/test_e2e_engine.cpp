@@ -11,71 +11,6 @@ const char RegBase[] = "Software\\KvTestE2E";
 
 // --- machine helpers ------------------------------------------------------
 
-void CleanKey(HKEY root, const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-        char name[256];
-        DWORD size;
-        std::vector<std::string> subs;
-        for (DWORD i = 0; size = sizeof name,
-                          RegEnumKeyExA(k, i, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-             i++)
-            subs.push_back(name);
-        RegCloseKey(k);
-        for (const std::string &s : subs)
-            CleanKey(root, key + "\\" + s);
-    }
-    RegDeleteKeyA(root, key.c_str());
-}
-
-void SetValue(HKEY root, const std::string &key, const char *name, DWORD type,
-              const std::string &bytes)
-{
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &k, NULL)) << key;
-    RegSetValueExA(k, name, 0, type, (const BYTE *)bytes.data(), (DWORD)bytes.size());
-    RegCloseKey(k);
-}
-
-void SetString(HKEY root, const std::string &key, const char *name, const std::string &text)
-{
-    SetValue(root, key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
-}
-
-// Type and bytes of a value; type 0 when it is missing.
-std::string GetValue(HKEY root, const std::string &key, const char *name, DWORD *type)
-{
-    *type = 0;
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return "";
-    char buf[1024];
-    DWORD size = sizeof buf;
-    std::string out;
-    if (RegQueryValueExA(k, name, NULL, type, (BYTE *)buf, &size) == ERROR_SUCCESS)
-        out.assign(buf, size);
-    RegCloseKey(k);
-    return out;
-}
-
-bool KeyExists(HKEY root, const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
-std::string IniRead(const std::string &file, const char *section, const char *key)
-{
-    char buf[512];
-    GetPrivateProfileStringA(section, key, "<none>", buf, sizeof buf, file.c_str());
-    return buf;
-}
-
 std::string Lines(const std::vector<std::string> &lines)
 {
     std::string out;
@@ -161,11 +96,11 @@ TEST_F(EndToEnd, SilentUninstallUndoesEveryKindOfChange)
     CreateDirectoryA((made + "\\empty").c_str(), NULL);
     Make(ini, "[Main]\r\nChanged=new\r\nAdded=new\r\nOther=keep\r\n");
     for (const char *name : {"S", "E", "M", "D", "B"})
-        SetString(HKEY_CURRENT_USER, vals, name, "installed");
-    SetString(HKEY_CURRENT_USER, keep, "Other", "keep");
-    SetString(HKEY_CURRENT_USER, keep + "\\a\\b", "V", "created");
-    SetString(HKEY_CURRENT_USER, regTree + "\\x\\y", "V", "x");
-    SetString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", "3");
+        SetRegString(HKEY_CURRENT_USER, vals, name, "installed");
+    SetRegString(HKEY_CURRENT_USER, keep, "Other", "keep");
+    SetRegString(HKEY_CURRENT_USER, keep + "\\a\\b", "V", "created");
+    SetRegString(HKEY_CURRENT_USER, regTree + "\\x\\y", "V", "x");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", "3");
 
     const std::string log = app + "\\INSTALL.LOG";
     Make(log, Lines({
@@ -235,7 +170,7 @@ TEST_F(EndToEnd, SilentUninstallUndoesEveryKindOfChange)
     };
     for (const Row &r : rows) {
         DWORD type;
-        EXPECT_EQ(r.bytes, GetValue(HKEY_CURRENT_USER, vals, r.name, &type)) << r.name;
+        EXPECT_EQ(r.bytes, ReadRegValue(HKEY_CURRENT_USER, vals, r.name, &type)) << r.name;
         EXPECT_EQ(r.type, type) << r.name;
     }
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keep + "\\a"));
@@ -243,16 +178,16 @@ TEST_F(EndToEnd, SilentUninstallUndoesEveryKindOfChange)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, regTree));
     DWORD type;
     EXPECT_EQ(std::string("2\0", 2),
-              GetValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", &type));
+              ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", &type));
     DeleteFileA((sys + "kvsys_plain.dll").c_str());
 }
 
 TEST_F(EndToEnd, DatabaseEngineLastUser)
 {
     top = ScratchDir("e2edb");
-    SetValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", REG_DWORD,
+    SetRegValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", REG_DWORD,
              std::string("\x01\0\0\0", 4));
-    SetString(HKEY_LOCAL_MACHINE, "Software\\Borland\\BLW32\\Links", "V", "x");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\BLW32\\Links", "V", "x");
     const std::string log = top + "\\INSTALL.LOG";
     Make(log, Lines({"***  Installation Started", "Title: Db Installation", "SubSystem: BDE"}));
     ChildRun run = Uninstall("/S", log);
@@ -266,20 +201,9 @@ TEST_F(EndToEnd, DatabaseEngineLastUser)
 HANDLE ServerReady;
 DWORD ServerThreadId;
 
-LRESULT CALLBACK ServerProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
-{
-    return DefWindowProcA(w, m, wp, lp);
-}
-
 DWORD WINAPI ServerThread(LPVOID)
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ServerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "IB_Server";
-    RegisterClassA(&wc);
-    HWND w = CreateWindowExA(0, "IB_Server", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                             wc.hInstance, NULL);
+    HWND w = StartServerWindow();
     SetEvent(ServerReady);
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0)
@@ -293,11 +217,11 @@ TEST_F(EndToEnd, ServerPromptAbortLeavesEverything)
     top = ScratchDir("e2eabort");
     const std::string app = top + "\\app", ini = top + "\\app.ini";
     const std::string key = std::string(RegBase) + "\\abort";
-    SetString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", "1");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", "1");
     Make(app + "\\created.txt");
     Make(ini, "[Main]\r\nK=new\r\n");
-    SetString(HKEY_CURRENT_USER, key, "V", "installed");
-    SetString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
     const std::string log = app + "\\INSTALL.LOG";
     const std::string logText = Lines({
         "***  Installation Started", "Title: Abort Installation", "SubSystem: BDE",
@@ -329,10 +253,10 @@ TEST_F(EndToEnd, ServerPromptAbortLeavesEverything)
     EXPECT_TRUE(PathExists(app + "\\created.txt"));
     EXPECT_EQ("new", IniRead(ini, "Main", "K"));
     DWORD type;
-    EXPECT_EQ(std::string("installed\0", 10), GetValue(HKEY_CURRENT_USER, key, "V", &type));
+    EXPECT_EQ(std::string("installed\0", 10), ReadRegValue(HKEY_CURRENT_USER, key, "V", &type));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
     EXPECT_EQ(std::string("1\0", 2),
-              GetValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", &type));
+              ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", &type));
 }
 
 TEST_F(EndToEnd, RollbackOfTheLastOfTwoInstallations)
@@ -345,8 +269,8 @@ TEST_F(EndToEnd, RollbackOfTheLastOfTwoInstallations)
     Make(app + "\\shared.dll", "version 2");
     Make(app + "\\shared.bak", "version 1");
     Make(ini, "[Main]\r\nK=v2\r\n");
-    SetString(HKEY_CURRENT_USER, key, "V", "v2");
-    SetString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "v2");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
     const std::string first = Lines({
         "***  Installation Started (first)", "Title: Rollback Installation",
         "File Copy: " + app + "\\one.txt",
@@ -376,7 +300,7 @@ TEST_F(EndToEnd, RollbackOfTheLastOfTwoInstallations)
     EXPECT_FALSE(PathExists(app + "\\shared.bak"));
     EXPECT_EQ("v1", IniRead(ini, "Main", "K"));
     DWORD type;
-    EXPECT_EQ(std::string("v1\0", 3), GetValue(HKEY_CURRENT_USER, key, "V", &type));
+    EXPECT_EQ(std::string("v1\0", 3), ReadRegValue(HKEY_CURRENT_USER, key, "V", &type));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
     // The log keeps the first installation only.
     EXPECT_EQ(first, ReadFileBytes(log));

@@ -6,31 +6,6 @@
 
 namespace {
 
-std::string ShortOf(const std::string &p)
-{
-    char buf[MAX_PATH];
-    DWORD n = GetShortPathNameA(p.c_str(), buf, sizeof buf);
-    return std::string(buf, n);
-}
-
-std::string PendingRenames()
-{
-    HKEY key;
-    std::string out;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return out;
-    char buf[8192];
-    DWORD size = sizeof buf, type;
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, &type, (BYTE *)buf, &size) ==
-        ERROR_SUCCESS)
-        out.assign(buf, size);
-    RegCloseKey(key);
-    for (char &c : out)
-        c = c == 0 ? '|' : (char)tolower((unsigned char)c);
-    return out;
-}
-
 std::string Lower(std::string s)
 {
     for (char &c : s)
@@ -97,8 +72,8 @@ TEST(Relocate, UnlistedUninstallerLeavesItsCopyForTheRestart)
     EXPECT_FALSE(run.timedOut);
     EXPECT_FALSE(PathExists(p.dir + "\\data.txt"));
     EXPECT_TRUE(PathExists(TempCopy())) << "the copy stays until the next restart";
-    EXPECT_NE(std::string::npos, PendingRenames().find(Lower(TempCopy()) + "||"))
-        << PendingRenames();
+    std::string pending = Lower(PendingRenames());
+    EXPECT_NE(std::string::npos, pending.find(Lower(TempCopy()) + "||")) << pending;
     RemoveTreeForTest(p.dir);
 }
 
@@ -114,7 +89,8 @@ TEST(Relocate, InPlaceRunDeletesSettingsAndProgramWithoutACopy)
     EXPECT_FALSE(PathExists(TempCopy())) << "no temporary copy in place";
     // A running program cannot delete its own file: it goes at the restart.
     if (PathExists(p.exe)) {
-        EXPECT_NE(std::string::npos, PendingRenames().find(Lower(p.exe) + "||")) << PendingRenames();
+        std::string pending = Lower(PendingRenames());
+        EXPECT_NE(std::string::npos, pending.find(Lower(p.exe) + "||")) << pending;
     }
     RemoveTreeForTest(p.dir);
 }

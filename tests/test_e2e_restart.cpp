@@ -5,48 +5,6 @@
 
 namespace {
 
-std::string ShortOf(const std::string &p)
-{
-    char buf[MAX_PATH];
-    DWORD n = GetShortPathNameA(p.c_str(), buf, sizeof buf);
-    return std::string(buf, n);
-}
-
-std::string PendingRenames()
-{
-    HKEY key;
-    std::string out;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return out;
-    char buf[8192];
-    DWORD size = sizeof buf, type;
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, &type, (BYTE *)buf, &size) ==
-        ERROR_SUCCESS)
-        out.assign(buf, size);
-    RegCloseKey(key);
-    for (char &c : out)
-        if (c == 0)
-            c = '|';
-    return out;
-}
-
-DWORD RunAndWait(const char *cmd)
-{
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    std::vector<char> line(cmd, cmd + strlen(cmd) + 1);
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return (DWORD)-1;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = (DWORD)-1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
 void SetVersion(const char *version)
 {
     HKEY key;

@@ -1,38 +1,25 @@
 // Shared-file counts through the real program: the question, No to All,
 // silent runs, and systems that keep no counts.
 #include <gtest/gtest.h>
+#include <string.h>
 #include "kvtest.h"
 
 namespace {
 
 const char SharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
-std::string ShortOf(const std::string &p)
-{
-    char buf[MAX_PATH];
-    DWORD n = GetShortPathNameA(p.c_str(), buf, sizeof buf);
-    return std::string(buf, n);
-}
-
 void SetCount(const std::string &name, DWORD count)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, SharedKey, 0, NULL, 0,
-                                             KEY_ALL_ACCESS, NULL, &key, NULL));
-    RegSetValueExA(key, name.c_str(), 0, REG_DWORD, (const BYTE *)&count, sizeof count);
-    RegCloseKey(key);
+    SetRegValue(HKEY_LOCAL_MACHINE, SharedKey, name.c_str(), REG_DWORD, DwordBytes(count));
 }
 
 // The count now stored, or -1 when the value is gone.
 long Count(const std::string &name)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return -1;
-    DWORD v = 0, size = sizeof v, type;
-    LONG rc = RegQueryValueExA(key, name.c_str(), NULL, &type, (BYTE *)&v, &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? (long)v : -1;
+    DWORD type, n = 0;
+    std::string v = ReadRegValue(HKEY_LOCAL_MACHINE, SharedKey, name.c_str(), &type);
+    memcpy(&n, v.data(), v.size() < sizeof n ? v.size() : sizeof n);
+    return type ? (long)n : -1;
 }
 
 struct Product {

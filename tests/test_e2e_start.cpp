@@ -5,15 +5,6 @@
 
 namespace {
 
-// A copy of the program in its own folder, so that nothing lies beside it
-// unless the test puts it there.
-std::string InstallCopy(const std::string &dir)
-{
-    std::string exe = dir + "\\UNINSTAL.EXE";
-    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), exe.c_str(), FALSE));
-    return exe;
-}
-
 TEST(Start, NoLogShowsTheOpenDialogAndCancelEndsCleanly)
 {
     struct Row { const char *args; };

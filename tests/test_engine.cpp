@@ -12,66 +12,6 @@
 
 namespace {
 
-// --- machine helpers ------------------------------------------------------
-
-void CleanKey(HKEY root, const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-        char name[256];
-        DWORD size;
-        std::vector<std::string> subs;
-        for (DWORD i = 0; size = sizeof name,
-                          RegEnumKeyExA(k, i, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-             i++)
-            subs.push_back(name);
-        RegCloseKey(k);
-        for (const std::string &s : subs)
-            CleanKey(root, key + "\\" + s);
-    }
-    RegDeleteKeyA(root, key.c_str());
-}
-
-void SetString(HKEY root, const std::string &key, const char *name, const char *value)
-{
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &k, NULL));
-    RegSetValueExA(k, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
-    RegCloseKey(k);
-}
-
-// The value's text, "<none>" when missing.
-std::string GetString(const std::string &key, const char *name)
-{
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return "<none>";
-    char buf[512];
-    DWORD size = sizeof buf, type;
-    std::string out = "<none>";
-    if (RegQueryValueExA(k, name, NULL, &type, (BYTE *)buf, &size) == ERROR_SUCCESS)
-        out.assign(buf, size ? size - 1 : 0);
-    RegCloseKey(k);
-    return out;
-}
-
-bool KeyExists(const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
-std::string IniRead(const std::string &file, const char *section, const char *key)
-{
-    char buf[512];
-    GetPrivateProfileStringA(section, key, "<none>", buf, sizeof buf, file.c_str());
-    return buf;
-}
-
 // --- inventory builders ---------------------------------------------------
 
 template <class T> T *Add(EntryList &list)
@@ -291,9 +231,9 @@ TEST_F(Engine, EveryPhaseInItsOrder)
     Make("INSTALL.LOG");
     MakeDir("tree");
     Make("tree\\inner.txt");
-    SetString(HKEY_CURRENT_USER, key + "\\changed", "V", "installed");
-    SetString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
-    SetString(HKEY_CURRENT_USER, key + "\\tree\\sub", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key + "\\changed", "V", "installed");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key + "\\tree\\sub", "V", "x");
 
     // The program copies a file that the uninstall removes later: the copy
     // exists only when it ran first.
@@ -347,9 +287,9 @@ TEST_F(Engine, EveryPhaseInItsOrder)
     EXPECT_EQ("before", IniRead(Path("old.ini"), "S", "K"));
     EXPECT_FALSE(PathExists(Path("tree")));
     EXPECT_FALSE(PathExists(log));
-    EXPECT_EQ("before", GetString(key + "\\changed", "V"));
-    EXPECT_FALSE(KeyExists(key + "\\created"));
-    EXPECT_FALSE(KeyExists(key + "\\tree"));
+    EXPECT_EQ("before", ReadRegText(HKEY_CURRENT_USER, key + "\\changed", "V"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + "\\tree"));
     // Every counted entry was counted once.
     EXPECT_EQ(11, ProgressTotal);
     EXPECT_EQ(ProgressTotal, ProgressDone);
@@ -482,9 +422,9 @@ TEST_F(Engine, RollbackOfTheLastOfTwoInstallations)
     Make("app.ini", "[S]\r\nK=v2\r\nNew=v2\r\n");
     MakeDir("dir1");
     MakeDir("dir2");
-    SetString(HKEY_CURRENT_USER, key, "V", "v2");
-    SetString(HKEY_CURRENT_USER, key + "\\created1", "V", "x");
-    SetString(HKEY_CURRENT_USER, key + "\\created2", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "v2");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created1", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created2", "V", "x");
 
     InstallCount = 2;
     LastInstallOffset = 26;
@@ -528,9 +468,9 @@ TEST_F(Engine, RollbackOfTheLastOfTwoInstallations)
     EXPECT_EQ("<none>", IniRead(Path("app.ini"), "S", "New"));
     EXPECT_TRUE(PathExists(Path("dir1")));
     EXPECT_FALSE(PathExists(Path("dir2")));
-    EXPECT_EQ("v1", GetString(key, "V"));
-    EXPECT_TRUE(KeyExists(key + "\\created1"));
-    EXPECT_FALSE(KeyExists(key + "\\created2"));
+    EXPECT_EQ("v1", ReadRegText(HKEY_CURRENT_USER, key, "V"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\created1"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + "\\created2"));
     EXPECT_EQ(logText.substr(0, 26), ReadFileBytes(log));
     // Program Manager items: only those of the last installation exactly.
     EXPECT_FALSE(Shown("Removing Icon:\r\nIcon One"));
@@ -570,9 +510,9 @@ TEST_F(Engine, CancelDuringApplicationFilesStopsTheLaterPhases)
     Make("a2.txt");
     Make("sys.dll");
     MakeDir("dir");
-    SetString(HKEY_CURRENT_USER, key, "V", "installed");
-    SetString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
-    SetString(HKEY_CURRENT_USER, key + "\\tree", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key + "\\tree", "V", "x");
     InstallCount = 2;
     LastInstallOffset = 11;
     Rollback = 1;
@@ -592,9 +532,9 @@ TEST_F(Engine, CancelDuringApplicationFilesStopsTheLaterPhases)
     EXPECT_TRUE(PathExists(Path("a2.txt")));
     EXPECT_TRUE(PathExists(Path("sys.dll")));
     EXPECT_TRUE(PathExists(Path("dir")));
-    EXPECT_EQ("installed", GetString(key, "V"));
-    EXPECT_TRUE(KeyExists(key + "\\created"));
-    EXPECT_TRUE(KeyExists(key + "\\tree"));
+    EXPECT_EQ("installed", ReadRegText(HKEY_CURRENT_USER, key, "V"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\tree"));
     // The rollback's log is cut all the same.
     EXPECT_EQ(logText.substr(0, 11), ReadFileBytes(log));
     const std::vector<std::string> want = {"Removing File:"};
@@ -627,23 +567,12 @@ TEST_F(Engine, RegistryKeysAreCutForDisplay)
     EXPECT_EQ("Removing Registration Database Key:\r\n" + k48, Texts[1]);
 }
 
-LRESULT CALLBACK ServerProc(HWND w, UINT m, WPARAM wp, LPARAM lp)
-{
-    return DefWindowProcA(w, m, wp, lp);
-}
-
 TEST_F(Engine, AbortAtTheServerPromptTouchesNothing)
 {
     std::string key = std::string(KeyBase) + "\\abort";
     const char engineKey[] = "Software\\Borland\\Database Engine";
-    SetString(HKEY_LOCAL_MACHINE, engineKey, "UseCount", "1");
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ServerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "IB_Server";
-    RegisterClassA(&wc);
-    HWND server = CreateWindowExA(0, "IB_Server", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                                  wc.hInstance, NULL);
+    SetRegString(HKEY_LOCAL_MACHINE, engineKey, "UseCount", "1");
+    HWND server = StartServerWindow();
     ASSERT_TRUE(server != NULL);
 
     Make("INSTALL.LOG");
@@ -651,8 +580,8 @@ TEST_F(Engine, AbortAtTheServerPromptTouchesNothing)
     Make("new.ini", "[S]\r\nK=V\r\n");
     Make("old.ini", "[S]\r\nK=installed\r\n");
     MakeDir("dir");
-    SetString(HKEY_CURRENT_USER, key, "V", "installed");
-    SetString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
+    SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
     SubSystemName = _strdup("BDE");
     Add<NewIniEntry>(NewIniList);
     lstrcpyA(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, Path("new.ini").c_str());
@@ -673,8 +602,8 @@ TEST_F(Engine, AbortAtTheServerPromptTouchesNothing)
     EXPECT_TRUE(PathExists(Path("new.ini")));
     EXPECT_EQ("installed", IniRead(Path("old.ini"), "S", "K"));
     EXPECT_TRUE(PathExists(Path("dir")));
-    EXPECT_EQ("installed", GetString(key, "V"));
-    EXPECT_TRUE(KeyExists(key + "\\created"));
+    EXPECT_EQ("installed", ReadRegText(HKEY_CURRENT_USER, key, "V"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
     EXPECT_EQ(0, Cancelled);
     HKEY k;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, engineKey, 0, KEY_READ, &k));

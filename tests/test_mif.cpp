@@ -40,19 +40,6 @@ protected:
     }
 };
 
-std::vector<std::string> SplitCrLf(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0, at;
-    while ((at = text.find("\r\n", start)) != std::string::npos) {
-        lines.push_back(text.substr(start, at - start));
-        start = at + 2;
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
 TEST_F(Mif, TemplateShape)
 {
     // With every placeholder empty but the fixed words, the text is the

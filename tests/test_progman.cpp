@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include "kvtest.h"
+#include "progmantest.h"
 #include "app/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"
@@ -14,62 +15,6 @@ void WatchProgress(const char *text)
 {
     Shown.push_back(text ? text : "<bar>");
 }
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return out;
-}
-
-struct ProgmanDouble {
-    PROCESS_INFORMATION pi = {};
-    std::string dir;
-
-    bool Start(const std::string &name, const std::string &groups, const std::string &args = "")
-    {
-        dir = ScratchDir(name);
-        WriteFileBytes(dir + "\\groups.txt", groups);
-        std::string cmd = "\"" + BinDir() + "\\progman_double.exe\" \"" + dir + "\" " + args;
-        std::vector<char> buf(cmd.begin(), cmd.end());
-        buf.push_back(0);
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        if (!CreateProcessA(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-            return false;
-        WaitForInputIdle(pi.hProcess, 10000);
-        for (int i = 0; i < 200; i++) {
-            if (FindWindowA("KvProgmanDouble", NULL))
-                return true;
-            Sleep(50);
-        }
-        return false;
-    }
-    std::vector<std::string> Commands() const { return Lines(ReadFileBytes(dir + "\\commands.txt")); }
-    std::vector<std::string> Requests() const { return Lines(ReadFileBytes(dir + "\\requests.txt")); }
-    std::string Result() const { return ReadFileBytes(dir + "\\result.txt"); }
-    void Stop()
-    {
-        if (!pi.hProcess)
-            return;
-        HWND w = FindWindowA("KvProgmanDouble", NULL);
-        if (w)
-            PostMessageA(w, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-            TerminateProcess(pi.hProcess, 1);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-        pi = {};
-    }
-    ~ProgmanDouble() { Stop(); }
-};
 
 class Progman : public ::testing::Test {
 protected:
@@ -104,7 +49,7 @@ protected:
 TEST_F(Progman, CommandMatchesItemsInTwoGroupsAndEmptiedGroupIsDeletedButNeverStartup)
 {
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_two",
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_two"),
                          "=Apps\r\n\"Apps\",C:\\W\\APPS.GRP,1\r\n"
                          "\"Editor\",\"C:\\APP\\EDIT.EXE\",,C:\\APP\\EDIT.EXE,0,0\r\n"
                          "=Tools\r\n\"Tools\"\r\n\"Edit\",\"c:\\app\\edit.exe\"\r\n"
@@ -134,8 +79,9 @@ TEST_F(Progman, CommandMatchesItemsInTwoGroupsAndEmptiedGroupIsDeletedButNeverSt
 TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
 {
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_pair", "=Game\r\n\"Game\"\r\n\"Play\",\"C:\\G\\PLAY.EXE\"\r\n"
-                                    "\"Read me\",\"C:\\G\\README.TXT\"\r\n"));
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_pair"),
+                         "=Game\r\n\"Game\"\r\n\"Play\",\"C:\\G\\PLAY.EXE\"\r\n"
+                         "\"Read me\",\"C:\\G\\README.TXT\"\r\n"));
     AddIcon("Game", "Play", "C:\\G\\PLAY.EXE");
     AddIcon("Game", "Read me", "C:\\G\\README.TXT");
     ConnectProgman();
@@ -160,9 +106,10 @@ TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
 TEST_F(Progman, ChangedCommandIsStillMatchedByGroupAndName)
 {
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_changed", "=Viewers\r\n\"Viewers\"\r\n\"Viewer\",\"C:\\NEW\\VIEW.EXE\"\r\n"
-                                       "\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n"
-                                       "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n"));
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_changed"),
+                         "=Viewers\r\n\"Viewers\"\r\n\"Viewer\",\"C:\\NEW\\VIEW.EXE\"\r\n"
+                         "\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n"
+                         "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n"));
     AddIcon("VIEWERS", "viewer", "C:\\OLD\\VIEW.EXE");
     RemoveAll();
     EXPECT_EQ((std::vector<std::string>{"[ShowGroup(Viewers,2)]", "[ShowGroup(Viewers,1)]",
@@ -179,7 +126,7 @@ TEST_F(Progman, UnusableDescriptionsAndLinesAreLeftAlone)
     // no closing quote on the first line, no quote at all, a refused request,
     // and item lines that lack a quote or the comma between the fields.
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_unusable",
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_unusable"),
                          "=Broken\r\n\"Broken,x\r\n\"A\",\"C:\\X.EXE\"\r\n"
                          "=Plain\r\nPlain\r\n\"B\",\"C:\\X.EXE\"\r\n"
                          "=Refused\r\n\"Refused\"\r\n\"C\",\"C:\\X.EXE\"\r\n"
@@ -204,7 +151,8 @@ TEST_F(Progman, NoServerOrNoGroupListFinishesQuietly)
     for (Row r : {Row{"no server", false}, Row{"GROUPS refused", true}}) {
         ProgmanDouble pm;
         if (r.server) {
-            ASSERT_TRUE(pm.Start("pm_quiet", "=G\r\n\"G\"\r\n\"I\",\"C:\\I.EXE\"\r\n", "-nogroups"))
+            ASSERT_TRUE(pm.Start(ScratchDir("pm_quiet"), "=G\r\n\"G\"\r\n\"I\",\"C:\\I.EXE\"\r\n",
+                                 "-nogroups"))
                 << r.name;
         }
         IconList.Count = 0;
@@ -231,7 +179,7 @@ TEST_F(Progman, AtMost127GroupsAreHeld)
         groups += std::string("=") + name + "\r\n\"" + name + "\"\r\n\"Tool\",\"C:\\SAME.EXE\"\r\n";
     }
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_many", groups));
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_many"), groups));
     AddIcon("none", "none", "C:\\SAME.EXE");
     ConnectProgman();
     EXPECT_TRUE(GroupNames[126] != NULL);
@@ -269,7 +217,7 @@ TEST_F(Progman, OversizeRepliesAreNeverCutIntoOtherNames)
             groups += "\"Tool\",\"C:\\T.EXE\"\r\n";
     }
     ProgmanDouble pm;
-    ASSERT_TRUE(pm.Start("pm_big", groups));
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_big"), groups));
     AddIcon("none", "none", "C:\\T.EXE");
     RemoveAll();
     std::vector<std::string> req = pm.Requests();

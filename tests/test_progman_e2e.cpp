@@ -2,59 +2,9 @@
 // "PROGMAN" double (tools/progman_double.cpp).
 #include <gtest/gtest.h>
 #include "kvtest.h"
+#include "progmantest.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return out;
-}
-
-struct ProgmanDouble {
-    PROCESS_INFORMATION pi = {};
-    std::string dir;
-
-    bool Start(const std::string &where, const std::string &groups)
-    {
-        dir = where;
-        WriteFileBytes(dir + "\\groups.txt", groups);
-        std::string cmd = "\"" + BinDir() + "\\progman_double.exe\" \"" + dir + "\"";
-        std::vector<char> buf(cmd.begin(), cmd.end());
-        buf.push_back(0);
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        if (!CreateProcessA(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-            return false;
-        WaitForInputIdle(pi.hProcess, 10000);
-        for (int i = 0; i < 200; i++) {
-            if (FindWindowA("KvProgmanDouble", NULL))
-                return true;
-            Sleep(50);
-        }
-        return false;
-    }
-    ~ProgmanDouble()
-    {
-        if (!pi.hProcess)
-            return;
-        HWND w = FindWindowA("KvProgmanDouble", NULL);
-        if (w)
-            PostMessageA(w, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-            TerminateProcess(pi.hProcess, 1);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
-};
 
 const char *const IconLog =
     "*** Installation Started 01/02/2026 10:00 ***\r\n"
@@ -64,13 +14,6 @@ const char *const IconLog =
     "Icon Group: Game\r\nIcon Name: Read me\r\nIcon Cmd: C:\\G\\README.TXT\r\n"
     "Icon Group: StartUp\r\nIcon Name: Auto\r\nIcon Cmd: C:\\APP\\AUTO.EXE\r\n"
     "Icon Group: Viewers\r\nIcon Name: Viewer\r\nIcon Cmd: C:\\OLD\\VIEW.EXE\r\n";
-
-std::string InstallCopy(const std::string &dir)
-{
-    std::string exe = dir + "\\UNINSTAL.EXE";
-    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), exe.c_str(), FALSE));
-    return exe;
-}
 
 TEST(ProgmanRun, SilentRunRemovesTheItemsAndEmptiedGroups)
 {
@@ -99,13 +42,13 @@ TEST(ProgmanRun, SilentRunRemovesTheItemsAndEmptiedGroups)
         "[DeleteItem(Read me)]",   "[DeleteGroup(Game)]",     "[ShowGroup(StartUp,2)]",
         "[ShowGroup(StartUp,1)]",  "[DeleteItem(Auto)]",      "[ShowGroup(Viewers,2)]",
         "[ShowGroup(Viewers,1)]",  "[DeleteItem(Viewer)]"};
-    EXPECT_EQ(want, Lines(ReadFileBytes(dir + "\\commands.txt")));
+    EXPECT_EQ(want, pm.Commands());
     EXPECT_EQ("=Tools\r\n\"Tools\"\r\n\"Other\",\"C:\\OTHER.EXE\"\r\n=StartUp\r\n\"StartUp\"\r\n"
               "=Viewers\r\n\"Viewers\"\r\n\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n",
-              ReadFileBytes(dir + "\\result.txt"));
+              pm.Result());
     // The groups were read once, at the first icon.
     EXPECT_EQ((std::vector<std::string>{"GROUPS", "Apps", "Tools", "Game", "StartUp", "Viewers"}),
-              Lines(ReadFileBytes(dir + "\\requests.txt")));
+              pm.Requests());
     RemoveTreeForTest(dir);
 }
 

@@ -11,26 +11,6 @@ namespace {
 
 const char Base[] = "Software\\KvTest";
 
-// Depth-first key removal for cleaning up (the NT registry refuses to delete
-// a key that still has sub-keys).
-void CleanKey(HKEY root, const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-        char name[256];
-        DWORD size = sizeof name;
-        std::vector<std::string> subs;
-        for (DWORD i = 0; size = sizeof name,
-                          RegEnumKeyExA(k, i, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-             i++)
-            subs.push_back(name);
-        RegCloseKey(k);
-        for (const std::string &s : subs)
-            CleanKey(root, key + "\\" + s);
-    }
-    RegDeleteKeyA(root, key.c_str());
-}
-
 std::string KeyOf(const std::string &caseName)
 {
     return std::string(Base) + "\\" + caseName;
@@ -42,45 +22,6 @@ void MakeKey(const std::string &key)
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0,
                                              KEY_ALL_ACCESS, NULL, &k, NULL)) << key;
     RegCloseKey(k);
-}
-
-void SetString(const std::string &key, const char *name, const char *value)
-{
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0,
-                                             KEY_ALL_ACCESS, NULL, &k, NULL));
-    RegSetValueExA(k, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
-    RegCloseKey(k);
-}
-
-bool KeyExists(const std::string &key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
-// The value's type and bytes; type 0 and "" when missing.
-std::string ReadValue(const std::string &key, const char *name, DWORD *type)
-{
-    *type = 0;
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return "";
-    BYTE data[4096];
-    DWORD size = sizeof data;
-    std::string out;
-    if (RegQueryValueExA(k, name, NULL, type, data, &size) == ERROR_SUCCESS)
-        out.assign((const char *)data, size);
-    RegCloseKey(k);
-    return out;
-}
-
-void DeleteTreeForTest(const std::string &key)
-{
-    CleanKey(HKEY_CURRENT_USER, key);
 }
 
 // Old data as the log reader stores it: strings, each NUL-ended, then a NUL.
@@ -99,12 +40,12 @@ protected:
     void SetUp() override
     {
         Rollback = 0;
-        DeleteTreeForTest(Base);
+        CleanKey(HKEY_CURRENT_USER, Base);
     }
     void TearDown() override
     {
         Rollback = 0;
-        DeleteTreeForTest(Base);
+        CleanKey(HKEY_CURRENT_USER, Base);
     }
 };
 
@@ -168,7 +109,7 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
         {"", 0, {"default"}, REG_SZ, std::string("default\0", 8)},
     };
     for (const Row &r : rows) {
-        SetString(key, r.name, "installed");
+        SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
         RegValueEntry e = {};
         lstrcpyA(e.Key, key.c_str());
         lstrcpyA(e.ValueName, r.name);
@@ -178,7 +119,8 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
         e.Type = r.type;
         RestoreRegistryValue(&e);
         DWORD type;
-        EXPECT_EQ(r.want, ReadValue(key, r.name, &type)) << "value '" << r.name << "'";
+        EXPECT_EQ(r.want, ReadRegValue(HKEY_CURRENT_USER, key, r.name, &type))
+            << "value '" << r.name << "'";
         EXPECT_EQ(r.regType, type) << "value '" << r.name << "'";
     }
 }
@@ -186,7 +128,7 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
 TEST_F(Registry, RollbackWritesTheLastOldData)
 {
     std::string key = KeyOf("rollback");
-    SetString(key, "V", "installed");
+    SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
     RegValueEntry e = {};
     lstrcpyA(e.Key, key.c_str());
     lstrcpyA(e.ValueName, "V");
@@ -196,10 +138,10 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
     Rollback = 1;
     RestoreRegistryValue(&e);
     DWORD type;
-    EXPECT_EQ(std::string("before last\0", 12), ReadValue(key, "V", &type));
+    EXPECT_EQ(std::string("before last\0", 12), ReadRegValue(HKEY_CURRENT_USER, key, "V", &type));
     Rollback = 0;
     RestoreRegistryValue(&e);
-    EXPECT_EQ(std::string("first\0", 6), ReadValue(key, "V", &type));
+    EXPECT_EQ(std::string("first\0", 6), ReadRegValue(HKEY_CURRENT_USER, key, "V", &type));
 }
 
 TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
@@ -211,7 +153,7 @@ TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
     SetOldData(e.OldData, {"old"});
     e.Root = 1;
     RestoreRegistryValue(&e);
-    EXPECT_FALSE(KeyExists(KeyOf("gone")));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, KeyOf("gone")));
 
     std::string present = KeyOf("numbers");
     MakeKey(present);
@@ -223,7 +165,7 @@ TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
         e.Type = r.type;
         RestoreRegistryValue(&e);
         DWORD type;
-        ReadValue(present, "V", &type);
+        ReadRegValue(HKEY_CURRENT_USER, present, "V", &type);
         EXPECT_EQ(0u, type) << "root " << r.root << " type " << r.type;
     }
 }
@@ -232,9 +174,9 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
 {
     // KvTest\climb\keep holds another value; below it a chain of empty keys.
     std::string keep = KeyOf("climb\\keep");
-    SetString(keep, "other", "1");
+    SetRegString(HKEY_CURRENT_USER, keep, "other", "1");
     std::string leaf = keep + "\\a\\b\\c";
-    SetString(leaf, "created", "x");
+    SetRegString(HKEY_CURRENT_USER, leaf, "created", "x");
     MakeKey(keep + "\\sibling");
 
     RegKeyEntry e = {};
@@ -242,54 +184,54 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     lstrcpyA(e.ValueName, "created");
     e.Root = 1;
     RemoveRegistryValue(&e);
-    EXPECT_FALSE(KeyExists(keep + "\\a"));
-    EXPECT_TRUE(KeyExists(keep));
-    EXPECT_TRUE(KeyExists(keep + "\\sibling"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keep + "\\a"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, keep));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, keep + "\\sibling"));
     EXPECT_STREQ(keep.c_str(), e.Key);
 
     // A key that holds another value loses only the created value.
     std::string busy = KeyOf("busy");
-    SetString(busy, "created", "x");
-    SetString(busy, "other", "y");
+    SetRegString(HKEY_CURRENT_USER, busy, "created", "x");
+    SetRegString(HKEY_CURRENT_USER, busy, "other", "y");
     RegKeyEntry b = {};
     lstrcpyA(b.Key, busy.c_str());
     lstrcpyA(b.ValueName, "created");
     b.Root = 1;
     RemoveRegistryValue(&b);
     DWORD type;
-    EXPECT_EQ("", ReadValue(busy, "created", &type));
+    EXPECT_EQ("", ReadRegValue(HKEY_CURRENT_USER, busy, "created", &type));
     EXPECT_EQ(0u, type);
-    EXPECT_EQ(std::string("y\0", 2), ReadValue(busy, "other", &type));
+    EXPECT_EQ(std::string("y\0", 2), ReadRegValue(HKEY_CURRENT_USER, busy, "other", &type));
 
     // A key with a sub-key stays, and so does the value's sibling there.
     std::string parent = KeyOf("parent");
-    SetString(parent, "", "default");
+    SetRegString(HKEY_CURRENT_USER, parent, "", "default");
     MakeKey(parent + "\\child");
     RegKeyEntry p = {};
     lstrcpyA(p.Key, parent.c_str());
     p.Root = 1;     // empty name: the default value
     RemoveRegistryValue(&p);
-    EXPECT_EQ("", ReadValue(parent, "", &type));
-    EXPECT_TRUE(KeyExists(parent + "\\child"));
+    EXPECT_EQ("", ReadRegValue(HKEY_CURRENT_USER, parent, "", &type));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, parent + "\\child"));
 }
 
 TEST_F(Registry, RemovalStopsBelowTheRoot)
 {
     // The whole private branch goes, up to its top-level key, and no further.
-    SetString("KvTestTop\\a", "v", "1");
+    SetRegString(HKEY_CURRENT_USER, "KvTestTop\\a", "v", "1");
     RegKeyEntry e = {};
     lstrcpyA(e.Key, "KvTestTop\\a");
     lstrcpyA(e.ValueName, "v");
     e.Root = 1;
     RemoveRegistryValue(&e);
-    EXPECT_FALSE(KeyExists("KvTestTop"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "KvTestTop"));
     EXPECT_STREQ("", e.Key);
-    EXPECT_TRUE(KeyExists("Software"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
 }
 
 TEST_F(Registry, RootsAndEmptyKeysAreRefused)
 {
-    SetString(KeyOf("sentinel"), "v", "1");
+    SetRegString(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", "1");
     RegKeyEntry e = {};
     e.Root = 1;
     RemoveRegistryValue(&e);
@@ -297,8 +239,8 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     RemoveRegistryValue(&e);
     DeleteRegistryTree("", 1);
     DeleteRegistryTree("\\\\", 1);
-    EXPECT_TRUE(KeyExists(KeyOf("sentinel")));
-    EXPECT_TRUE(KeyExists("Software"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, KeyOf("sentinel")));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
 
     // A root number outside the table touches nothing.
     lstrcpyA(e.Key, KeyOf("sentinel").c_str());
@@ -307,23 +249,24 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     RemoveRegistryValue(&e);
     DeleteRegistryTree(KeyOf("sentinel").c_str(), -1);
     DWORD type;
-    EXPECT_EQ(std::string("1\0", 2), ReadValue(KeyOf("sentinel"), "v", &type));
+    EXPECT_EQ(std::string("1\0", 2),
+              ReadRegValue(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", &type));
 }
 
 TEST_F(Registry, TreeDeletionDepthFirst)
 {
     std::string top = KeyOf("tree");
     for (const char *sub : {"a\\b\\c\\d", "a\\b2", "e", "f\\g"})
-        SetString(top + "\\" + sub, "v", "x");
-    SetString(top, "v", "x");
+        SetRegString(HKEY_CURRENT_USER, top + "\\" + sub, "v", "x");
+    SetRegString(HKEY_CURRENT_USER, top, "v", "x");
     MakeKey(KeyOf("treeSibling"));
     DeleteRegistryTree(top.c_str(), 1);
-    EXPECT_FALSE(KeyExists(top));
-    EXPECT_TRUE(KeyExists(KeyOf("treeSibling")));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, KeyOf("treeSibling")));
 
     // A missing top key: nothing happens, quietly.
     DeleteRegistryTree(KeyOf("missing").c_str(), 1);
-    EXPECT_FALSE(KeyExists(KeyOf("missing")));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, KeyOf("missing")));
 }
 
 // Creates key below parent one level at a time (a path of more than 255
@@ -358,9 +301,9 @@ TEST_F(Registry, UndeletableSubTreesArePassedOver)
     MakeKey(top + "\\a\\x");
     MakeKey(top + "\\c\\y");
     DeleteRegistryTree(top.c_str(), 1);
-    EXPECT_FALSE(KeyExists(top + "\\a"));
-    EXPECT_FALSE(KeyExists(top + "\\c"));
-    EXPECT_TRUE(KeyExists(top + "\\b"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\a"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\c"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\b"));
 
     // Clean up the two levels beyond reach through handles of their parents.
     HKEY parent;

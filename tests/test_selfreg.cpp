@@ -2,6 +2,7 @@
 // servers (tools/selfreg_dll.cpp, noexport_dll.cpp, exe_server.cpp) that
 // record their calls under HKCU\Software\KvTest\SelfReg.
 #include <gtest/gtest.h>
+#include <string.h>
 #include "kvtest.h"
 #include "app/paths.h"
 #include "app/state.h"
@@ -15,24 +16,14 @@ const char *const RecordKey = "Software\\KvTest\\SelfReg";
 
 std::string Text(const char *name)
 {
-    char buf[1024] = "";
-    DWORD size = sizeof buf;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, RecordKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "<none>";
-    LONG rc = RegQueryValueExA(key, name, NULL, NULL, (BYTE *)buf, &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? std::string(buf) : "<none>";
+    return ReadRegText(HKEY_CURRENT_USER, RecordKey, name);
 }
 
 DWORD Count(const char *name)
 {
-    DWORD n = 0, size = sizeof n;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, RecordKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return 0;
-    RegQueryValueExA(key, name, NULL, NULL, (BYTE *)&n, &size);
-    RegCloseKey(key);
+    DWORD type, n = 0;
+    std::string v = ReadRegValue(HKEY_CURRENT_USER, RecordKey, name, &type);
+    memcpy(&n, v.data(), v.size() < sizeof n ? v.size() : sizeof n);
     return n;
 }
 

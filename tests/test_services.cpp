@@ -67,16 +67,7 @@ bool Start(const std::string &name)
 
 void Cleanup(const std::string &name)
 {
-    SC_HANDLE m = FullManager();
-    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_ALL_ACCESS) : NULL;
-    if (s) {
-        SERVICE_STATUS st;
-        ControlService(s, SERVICE_CONTROL_STOP, &st);
-        DeleteService(s);
-        CloseServiceHandle(s);
-    }
-    if (m)
-        CloseServiceHandle(m);
+    StopAndDeleteService(name);
     WaitForState(name, 0, 10000);
 }
 

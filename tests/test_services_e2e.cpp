@@ -10,13 +10,6 @@ namespace {
 const char *const Header = "*** Installation Started 01/02/2026 10:00 ***\r\nTitle: Sample Install\r\n";
 const char *const RecordKey = "Software\\KvTest\\SelfReg";
 
-std::string InstallCopy(const std::string &dir)
-{
-    std::string exe = dir + "\\UNINSTAL.EXE";
-    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), exe.c_str(), FALSE));
-    return exe;
-}
-
 // Runs the program silently on the log; no dialog may appear.
 void RunSilently(const std::string &dir, const std::string &log, const char *options = "/S")
 {
@@ -60,20 +53,6 @@ bool ServiceExists(const std::string &name)
     return s != NULL;
 }
 
-void RemoveService(const std::string &name)
-{
-    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
-    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_ALL_ACCESS) : NULL;
-    if (s) {
-        SERVICE_STATUS st;
-        ControlService(s, SERVICE_CONTROL_STOP, &st);
-        DeleteService(s);
-        CloseServiceHandle(s);
-    }
-    if (m)
-        CloseServiceHandle(m);
-}
-
 TEST(ServicesRun, SilentRunStopsAndDeletesTheServiceAndLeavesOthers)
 {
     std::string dir = ScratchDir("svc_e2e");
@@ -91,8 +70,8 @@ TEST(ServicesRun, SilentRunStopsAndDeletesTheServiceAndLeavesOthers)
     EXPECT_EQ("running\r\nstopped\r\n", ReadFileBytes(dir + "\\logged.txt"));
     EXPECT_TRUE(ServiceExists("KvOther"));
     EXPECT_EQ("running\r\n", ReadFileBytes(dir + "\\other.txt"));
-    RemoveService("KvLogged");
-    RemoveService("KvOther");
+    StopAndDeleteService("KvLogged");
+    StopAndDeleteService("KvOther");
     for (int i = 0; i < 100 && ServiceExists("KvOther"); i++)
         Sleep(50);
     RemoveTreeForTest(dir);
@@ -130,14 +109,7 @@ TEST(ServicesRun, SilentRunDisablesTheDeviceLineOfARemovedDriver)
 
 std::string Recorded(const char *name)
 {
-    char buf[1024] = "";
-    DWORD size = sizeof buf;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, RecordKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "<none>";
-    LONG rc = RegQueryValueExA(key, name, NULL, NULL, (BYTE *)buf, &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? std::string(buf) : "<none>";
+    return ReadRegText(HKEY_CURRENT_USER, RecordKey, name);
 }
 
 std::string ShortForm(const std::string &path)

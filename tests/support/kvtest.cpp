@@ -1,4 +1,6 @@
 #include "kvtest.h"
+#include <gtest/gtest.h>
+#include <string.h>
 #include <deque>
 #include <set>
 #include <shellapi.h>
@@ -79,6 +81,176 @@ std::string BinDir()
 std::string UninstallerPath()
 {
     return BinDir() + "\\UNINSTAL.EXE";
+}
+
+std::string InstallCopy(const std::string &dir)
+{
+    std::string exe = dir + "\\UNINSTAL.EXE";
+    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), exe.c_str(), FALSE));
+    return exe;
+}
+
+std::string ShortOf(const std::string &path)
+{
+    char buf[MAX_PATH];
+    DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof buf);
+    return std::string(buf, n < sizeof buf ? n : 0);
+}
+
+std::vector<std::string> SplitCrLf(const std::string &text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
+DWORD RunAndWait(const char *cmd)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::vector<char> line(cmd, cmd + strlen(cmd) + 1);
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return (DWORD)-1;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = (DWORD)-1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+std::string IniRead(const std::string &file, const char *section, const char *key)
+{
+    char buf[512];
+    GetPrivateProfileStringA(section, key, "<none>", buf, sizeof buf, file.c_str());
+    return buf;
+}
+
+HWND StartServerWindow()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "IB_Server";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, "IB_Server", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                           wc.hInstance, NULL);
+}
+
+void StopAndDeleteService(const std::string &name)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_ALL_ACCESS) : NULL;
+    if (s) {
+        SERVICE_STATUS st;
+        ControlService(s, SERVICE_CONTROL_STOP, &st);
+        DeleteService(s);
+        CloseServiceHandle(s);
+    }
+    if (m)
+        CloseServiceHandle(m);
+}
+
+// --- registry ---------------------------------------------------------------
+
+void CleanKey(HKEY root, const std::string &key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD size;
+        std::vector<std::string> subs;
+        for (DWORD i = 0; size = sizeof name,
+                          RegEnumKeyExA(k, i, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+             i++)
+            subs.push_back(name);
+        RegCloseKey(k);
+        for (const std::string &s : subs)
+            CleanKey(root, key + "\\" + s);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+bool KeyExists(HKEY root, const std::string &key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+void SetRegValue(HKEY root, const std::string &key, const char *name, DWORD type,
+                 const std::string &bytes)
+{
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                             &k, NULL)) << key;
+    RegSetValueExA(k, name, 0, type, (const BYTE *)bytes.data(), (DWORD)bytes.size());
+    RegCloseKey(k);
+}
+
+void SetRegString(HKEY root, const std::string &key, const char *name, const std::string &text)
+{
+    SetRegValue(root, key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
+}
+
+static bool QueryValue(HKEY root, const std::string &key, const char *name, DWORD *type,
+                       std::string *out)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    char buf[8192];
+    DWORD size = sizeof buf;
+    LONG rc = RegQueryValueExA(k, name, NULL, type, (BYTE *)buf, &size);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    out->assign(buf, size);
+    return true;
+}
+
+std::string ReadRegValue(HKEY root, const std::string &key, const char *name, DWORD *type)
+{
+    *type = 0;
+    std::string out;
+    QueryValue(root, key, name, type, &out);
+    return out;
+}
+
+std::string ReadRegText(HKEY root, const std::string &key, const char *name)
+{
+    DWORD type;
+    std::string out;
+    if (!QueryValue(root, key, name, &type, &out))
+        return "<none>";
+    return out.substr(0, out.find('\0'));
+}
+
+std::string DwordBytes(DWORD v)
+{
+    return std::string((const char *)&v, sizeof v);
+}
+
+std::string PendingRenames()
+{
+    DWORD type;
+    std::string out = ReadRegValue(HKEY_LOCAL_MACHINE,
+                                   "System\\CurrentControlSet\\Control\\Session Manager",
+                                   "PendingFileRenameOperations", &type);
+    for (char &c : out)
+        if (c == 0)
+            c = '|';
+    return out;
 }
 
 // --- driving a child process ---------------------------------------------

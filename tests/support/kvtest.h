@@ -14,6 +14,40 @@ bool PathExists(const std::string &path);
 // The folder of the running test program (also holds UNINSTAL.EXE).
 std::string BinDir();
 std::string UninstallerPath();
+// Copies UNINSTAL.EXE into dir; the copy's path.
+std::string InstallCopy(const std::string &dir);
+// The short (8.3) form of an existing path; "" when there is none.
+std::string ShortOf(const std::string &path);
+// The text cut at each CR LF; a last line without one counts too.
+std::vector<std::string> SplitCrLf(const std::string &text);
+// Runs a command line (a program of the prefix, wineboot say) and waits up
+// to a minute for it; its exit code, or (DWORD)-1.
+DWORD RunAndWait(const char *cmd);
+// A key of an INI file; "<none>" when missing.
+std::string IniRead(const std::string &file, const char *section, const char *key);
+// A stand-in for the database engine's running local server: a window of
+// its class, on this thread.
+HWND StartServerWindow();
+// Stops and deletes the service when it is there (cleaning up); does not wait.
+void StopAndDeleteService(const std::string &name);
+
+// --- registry ---------------------------------------------------------------
+// Depth-first key removal for cleaning up (the NT registry refuses to delete
+// a key that still has sub-keys).
+void CleanKey(HKEY root, const std::string &key);
+bool KeyExists(HKEY root, const std::string &key);
+// Creates the key when needed (the test fails when it cannot) and sets the value.
+void SetRegValue(HKEY root, const std::string &key, const char *name, DWORD type,
+                 const std::string &bytes);
+// A REG_SZ value: the text and its NUL.
+void SetRegString(HKEY root, const std::string &key, const char *name, const std::string &text);
+// The value's type and bytes; type 0 and "" when missing.
+std::string ReadRegValue(HKEY root, const std::string &key, const char *name, DWORD *type);
+// The value's text up to its first NUL; "<none>" when missing.
+std::string ReadRegText(HKEY root, const std::string &key, const char *name);
+std::string DwordBytes(DWORD v);
+// HKLM's PendingFileRenameOperations with each NUL shown as '|'.
+std::string PendingRenames();
 
 // One scripted answer for a dialog of a child process: the next new visible
 // dialog ("#32770") whose caption contains captionPart (any when empty) gets
