@@ -9,6 +9,7 @@
 #include "log/inventory.h"
 #include "resources/resource.h"
 #include "ui/progress.h"
+#include "app/text.h"
 
 namespace {
 
@@ -26,8 +27,8 @@ FileEntry *AddFile(EntryList &list, const std::string &path, unsigned short inst
                    const std::string &backup = "", int created = -1)
 {
     FileEntry *f = Add<FileEntry>(list);
-    lstrcpyA(f->Path, path.c_str());
-    lstrcpyA(f->BackupPath, backup.c_str());
+    CopyText(f->Path, sizeof f->Path, path.c_str());
+    CopyText(f->BackupPath, sizeof f->BackupPath, backup.c_str());
     f->Created = created >= 0 ? created : backup.empty();
     f->CopyInstall = f->BackupInstall = f->SharedInstall = install;
     return f;
@@ -36,7 +37,7 @@ FileEntry *AddFile(EntryList &list, const std::string &path, unsigned short inst
 DirEntry *AddDir(const std::string &path, unsigned short made, unsigned short tree)
 {
     DirEntry *d = Add<DirEntry>(DirList);
-    lstrcpyA(d->Path, (path + "\\").c_str());
+    CopyText(d->Path, sizeof d->Path, (path + "\\").c_str());
     d->MadeInstall = made;
     d->TreeInstall = tree;
     return d;
@@ -46,11 +47,11 @@ IniEntry *AddIni(const std::string &file, const char *section, const char *item,
                  const char *oldValue, const char *lastOld, unsigned short install)
 {
     IniEntry *e = Add<IniEntry>(IniEntryList);
-    lstrcpyA(e->File, file.c_str());
-    lstrcpyA(e->Section, section);
-    lstrcpyA(e->Item, item);
-    lstrcpyA(e->OldValue, oldValue);
-    lstrcpyA(e->LastOldValue, lastOld);
+    CopyText(e->File, sizeof e->File, file.c_str());
+    CopyText(e->Section, sizeof e->Section, section);
+    CopyText(e->Item, sizeof e->Item, item);
+    CopyText(e->OldValue, sizeof e->OldValue, oldValue);
+    CopyText(e->LastOldValue, sizeof e->LastOldValue, lastOld);
     e->InstallNo = install;
     return e;
 }
@@ -59,10 +60,10 @@ RegValueEntry *AddRegValue(const std::string &key, const char *name, const char 
                            const char *lastOld, unsigned short install)
 {
     RegValueEntry *e = Add<RegValueEntry>(RegValueList);
-    lstrcpyA(e->Key, key.c_str());
-    lstrcpyA(e->ValueName, name);
-    lstrcpyA(e->OldData, oldData);
-    lstrcpyA(e->LastOldData, lastOld);
+    CopyText(e->Key, sizeof e->Key, key.c_str());
+    CopyText(e->ValueName, sizeof e->ValueName, name);
+    CopyText(e->OldData, sizeof e->OldData, oldData);
+    CopyText(e->LastOldData, sizeof e->LastOldData, lastOld);
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -71,8 +72,8 @@ RegValueEntry *AddRegValue(const std::string &key, const char *name, const char 
 RegKeyEntry *AddRegKey(const std::string &key, const char *name, unsigned short install)
 {
     RegKeyEntry *e = Add<RegKeyEntry>(RegKeyList);
-    lstrcpyA(e->Key, key.c_str());
-    lstrcpyA(e->ValueName, name);
+    CopyText(e->Key, sizeof e->Key, key.c_str());
+    CopyText(e->ValueName, sizeof e->ValueName, name);
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -81,7 +82,7 @@ RegKeyEntry *AddRegKey(const std::string &key, const char *name, unsigned short 
 RegTreeEntry *AddRegTree(const std::string &key, unsigned short install)
 {
     RegTreeEntry *e = Add<RegTreeEntry>(RegTreeList);
-    lstrcpyA(e->Key, key.c_str());
+    CopyText(e->Key, sizeof e->Key, key.c_str());
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -90,8 +91,8 @@ RegTreeEntry *AddRegTree(const std::string &key, unsigned short install)
 IconEntry *AddIcon(const char *group, const char *name, unsigned short install)
 {
     IconEntry *e = Add<IconEntry>(IconList);
-    lstrcpyA(e->Group, group);
-    lstrcpyA(e->Name, name);
+    CopyText(e->Group, sizeof e->Group, group);
+    CopyText(e->Name, sizeof e->Name, name);
     e->InstallNo = install;
     return e;
 }
@@ -146,7 +147,7 @@ protected:
         MainWindow = NULL;
         SystemDir[0] = 0;
         SettingsPath[0] = 0;
-        lstrcpyA(ProductTitle, "Sample");
+        CopyText(ProductTitle, sizeof ProductTitle, "Sample");
         Texts.clear();
         CancelAtPrefix.clear();
         ProgressObserver = Watch;
@@ -240,18 +241,18 @@ TEST_F(Engine, EveryPhaseInItsOrder)
     ProgramEntry *p = Add<ProgramEntry>(ProgramList);
     std::string cmd = "C:\\windows\\system32\\cmd.exe /c copy " + Path("app\\a.txt") + " " +
                       Path("marker.txt");
-    lstrcpyA(p->CommandLine, cmd.c_str());
+    CopyText(p->CommandLine, sizeof p->CommandLine, cmd.c_str());
     p->InstallNo = 1;
     ProgramEntry *named = Add<ProgramEntry>(ProgramList);
-    lstrcpyA(named->CommandLine, "C:\\kvtest\\no such program.exe");
-    lstrcpyA(named->Name, "Cleaner");
+    CopyText(named->CommandLine, sizeof named->CommandLine, "C:\\kvtest\\no such program.exe");
+    CopyText(named->Name, sizeof named->Name, "Cleaner");
     named->InstallNo = 1;
     ServiceEntry *s = Add<ServiceEntry>(ServiceList);
-    lstrcpyA(s->Name, "KvNoSuchService");
+    CopyText(s->Name, sizeof s->Name, "KvNoSuchService");
     s->InstallNo = 1;
     SubSystemName = _strdup("BDE");
     Add<NewIniEntry>(NewIniList);
-    lstrcpyA(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, Path("new.ini").c_str());
+    CopyText(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, sizeof(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path), Path("new.ini").c_str());
     ENTRY_AT(NewIniEntry, NewIniList, 0)->InstallNo = 1;
     AddIni(Path("old.ini"), "S", "K", "before", "last", 1);
     AddFile(AppFileList, Path("app\\a.txt"), 1);
@@ -438,8 +439,8 @@ TEST_F(Engine, RollbackOfTheLastOfTwoInstallations)
     FileEntry *recopied = AddFile(AppFileList, Path("recopied.dll"), 2, Path("recopied.bak"));
     recopied->BackupInstall = 1;
     EditEntry *edit = Add<EditEntry>(EditFileList);
-    lstrcpyA(edit->Path, Path("edited.txt").c_str());
-    lstrcpyA(edit->BackupPath, Path("edited.bak").c_str());
+    CopyText(edit->Path, sizeof edit->Path, Path("edited.txt").c_str());
+    CopyText(edit->BackupPath, sizeof edit->BackupPath, Path("edited.bak").c_str());
     edit->InstallNo = 2;
     AddIni(Path("app.ini"), "S", "K", "v0", "v1", 2);
     AddIni(Path("app.ini"), "S", "New", "", "", 2);
@@ -584,7 +585,7 @@ TEST_F(Engine, AbortAtTheServerPromptTouchesNothing)
     SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
     SubSystemName = _strdup("BDE");
     Add<NewIniEntry>(NewIniList);
-    lstrcpyA(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, Path("new.ini").c_str());
+    CopyText(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, sizeof(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path), Path("new.ini").c_str());
     ENTRY_AT(NewIniEntry, NewIniList, 0)->InstallNo = 1;
     AddIni(Path("old.ini"), "S", "K", "before", "before", 1);
     AddFile(AppFileList, Path("a.txt"), 1);

@@ -5,6 +5,7 @@
 #include "support/kvtest.h"
 #include "app/state.h"
 #include "engine/files.h"
+#include "app/text.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ TEST_F(Files, RemoveTreeRefusesRootsAndSystemDirectories)
         CreateDirectoryA(p.c_str(), NULL);
     std::string ownFile = Join(own, "keep.txt");
     MakeFile(ownFile);
-    lstrcpyA(SystemDir, own.c_str());
+    CopyText(SystemDir, sizeof SystemDir, own.c_str());
 
     char shortOwn[MAX_PATH];
     GetShortPathNameA(own.c_str(), shortOwn, sizeof shortOwn);
@@ -176,7 +177,7 @@ TEST_F(Files, AllFilesPatternRefusals)
     MakeFile(sysSentinel);
     std::string own = ScratchDir("files_patsys");
     MakeFile(Join(own, "keep.txt"));
-    lstrcpyA(SystemDir, own.c_str());
+    CopyText(SystemDir, sizeof SystemDir, own.c_str());
     const std::string refused[] = {
         "*.*", "C:\\windows\\*.*", "c:\\WINDOWS\\SYSTEM32\\*.*", own + "\\*.*", "C:\\*.*", "x*.*",
     };
@@ -286,7 +287,7 @@ TEST_F(Files, DeletingOurOwnFileByAnySpellingSetsTheFlag)
     std::string own = Join(dir, "Long Directory Name\\Long Uninstaller Name.exe");
     std::string twin = Join(dir, "elsewhere\\Long Uninstaller Name.exe");
     MakeFile(own);
-    lstrcpyA(ProgramPath, own.c_str());
+    CopyText(ProgramPath, sizeof ProgramPath, own.c_str());
     char shortPath[MAX_PATH], shortDir[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA(own.c_str(), shortPath, sizeof shortPath));
     ASSERT_NE(0u, GetShortPathNameA(Join(dir, "Long Directory Name").c_str(), shortDir,
@@ -313,7 +314,7 @@ TEST_F(Files, DeletingOurOwnFileByAnySpellingSetsTheFlag)
         EXPECT_FALSE(PathExists(r.path)) << r.name;
     }
     // The program path changes (tests only): the names follow it.
-    lstrcpyA(ProgramPath, twin.c_str());
+    CopyText(ProgramPath, sizeof ProgramPath, twin.c_str());
     MakeFile(twin);
     DeletingSelf = 0;
     DeleteOneFile(twin.c_str());

@@ -4,6 +4,7 @@
 #include "support/kvtest.h"
 #include "app/state.h"
 #include "engine/inifiles.h"
+#include "app/text.h"
 
 namespace {
 
@@ -18,11 +19,11 @@ IniEntry Entry(const std::string &file, const char *section, const char *item,
                const char *oldValue, const char *lastOldValue)
 {
     IniEntry e = {};
-    lstrcpyA(e.File, file.c_str());
-    lstrcpyA(e.Section, section);
-    lstrcpyA(e.Item, item);
-    lstrcpyA(e.OldValue, oldValue);
-    lstrcpyA(e.LastOldValue, lastOldValue);
+    CopyText(e.File, sizeof e.File, file.c_str());
+    CopyText(e.Section, sizeof e.Section, section);
+    CopyText(e.Item, sizeof e.Item, item);
+    CopyText(e.OldValue, sizeof e.OldValue, oldValue);
+    CopyText(e.LastOldValue, sizeof e.LastOldValue, lastOldValue);
     return e;
 }
 
@@ -81,7 +82,7 @@ TEST_F(Ini, CreatedFileRemovedEvenWhenReadOnly)
     ASSERT_TRUE(WriteFileBytes(file, "[A]\r\nB=C\r\n"));
     SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
     NewIniEntry e = {};
-    lstrcpyA(e.Path, file.c_str());
+    CopyText(e.Path, sizeof e.Path, file.c_str());
     RemoveIniFile(&e);
     EXPECT_FALSE(PathExists(file));
     RemoveIniFile(&e);      // already gone: quietly nothing

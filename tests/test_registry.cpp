@@ -6,6 +6,7 @@
 #include "support/kvtest.h"
 #include "app/state.h"
 #include "engine/registry.h"
+#include "app/text.h"
 
 namespace {
 
@@ -111,8 +112,8 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
     for (const Row &r : rows) {
         SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
         RegValueEntry e = {};
-        lstrcpyA(e.Key, key.c_str());
-        lstrcpyA(e.ValueName, r.name);
+        CopyText(e.Key, sizeof e.Key, key.c_str());
+        CopyText(e.ValueName, sizeof e.ValueName, r.name);
         SetOldData(e.OldData, r.lines);
         SetOldData(e.LastOldData, {"never"});
         e.Root = 1;
@@ -130,8 +131,8 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
     std::string key = KeyOf("rollback");
     SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
     RegValueEntry e = {};
-    lstrcpyA(e.Key, key.c_str());
-    lstrcpyA(e.ValueName, "V");
+    CopyText(e.Key, sizeof e.Key, key.c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "V");
     SetOldData(e.OldData, {"first"});
     SetOldData(e.LastOldData, {"before last"});
     e.Root = 1;
@@ -148,8 +149,8 @@ TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
 {
     std::string key = KeyOf("gone\\sub");
     RegValueEntry e = {};
-    lstrcpyA(e.Key, key.c_str());
-    lstrcpyA(e.ValueName, "V");
+    CopyText(e.Key, sizeof e.Key, key.c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "V");
     SetOldData(e.OldData, {"old"});
     e.Root = 1;
     RestoreRegistryValue(&e);
@@ -157,7 +158,7 @@ TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
 
     std::string present = KeyOf("numbers");
     MakeKey(present);
-    lstrcpyA(e.Key, present.c_str());
+    CopyText(e.Key, sizeof e.Key, present.c_str());
     struct Row { int root, type; };
     const Row bad[] = {{5, 0}, {-1, 0}, {1, 5}, {1, -1}};
     for (const Row &r : bad) {
@@ -180,8 +181,8 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     MakeKey(keep + "\\sibling");
 
     RegKeyEntry e = {};
-    lstrcpyA(e.Key, leaf.c_str());
-    lstrcpyA(e.ValueName, "created");
+    CopyText(e.Key, sizeof e.Key, leaf.c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "created");
     e.Root = 1;
     RemoveRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keep + "\\a"));
@@ -194,8 +195,8 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     SetRegString(HKEY_CURRENT_USER, busy, "created", "x");
     SetRegString(HKEY_CURRENT_USER, busy, "other", "y");
     RegKeyEntry b = {};
-    lstrcpyA(b.Key, busy.c_str());
-    lstrcpyA(b.ValueName, "created");
+    CopyText(b.Key, sizeof b.Key, busy.c_str());
+    CopyText(b.ValueName, sizeof b.ValueName, "created");
     b.Root = 1;
     RemoveRegistryValue(&b);
     DWORD type;
@@ -208,7 +209,7 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     SetRegString(HKEY_CURRENT_USER, parent, "", "default");
     MakeKey(parent + "\\child");
     RegKeyEntry p = {};
-    lstrcpyA(p.Key, parent.c_str());
+    CopyText(p.Key, sizeof p.Key, parent.c_str());
     p.Root = 1;     // empty name: the default value
     RemoveRegistryValue(&p);
     EXPECT_EQ("", ReadRegValue(HKEY_CURRENT_USER, parent, "", &type));
@@ -220,8 +221,8 @@ TEST_F(Registry, RemovalStopsBelowTheRoot)
     // The whole private branch goes, up to its top-level key, and no further.
     SetRegString(HKEY_CURRENT_USER, "KvTestTop\\a", "v", "1");
     RegKeyEntry e = {};
-    lstrcpyA(e.Key, "KvTestTop\\a");
-    lstrcpyA(e.ValueName, "v");
+    CopyText(e.Key, sizeof e.Key, "KvTestTop\\a");
+    CopyText(e.ValueName, sizeof e.ValueName, "v");
     e.Root = 1;
     RemoveRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "KvTestTop"));
@@ -235,7 +236,7 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     RegKeyEntry e = {};
     e.Root = 1;
     RemoveRegistryValue(&e);
-    lstrcpyA(e.Key, "\\");
+    CopyText(e.Key, sizeof e.Key, "\\");
     RemoveRegistryValue(&e);
     DeleteRegistryTree("", 1);
     DeleteRegistryTree("\\\\", 1);
@@ -243,8 +244,8 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
 
     // A root number outside the table touches nothing.
-    lstrcpyA(e.Key, KeyOf("sentinel").c_str());
-    lstrcpyA(e.ValueName, "v");
+    CopyText(e.Key, sizeof e.Key, KeyOf("sentinel").c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "v");
     e.Root = 7;
     RemoveRegistryValue(&e);
     DeleteRegistryTree(KeyOf("sentinel").c_str(), -1);
