@@ -10,9 +10,6 @@ root=$PWD
 out=${1:-$root/build/wizard-shots}
 template=$root/build/wine-template
 driver=$root/build/bin/test_e2e_wizard_sample.exe
-for tool in Xvfb import convert xwininfo; do
-    command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb imagemagick x11-utils)"; exit 1; }
-done
 [ -f build/CMakeCache.txt ] ||
     cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
 cmake --build build --target uninstal test_e2e_wizard_sample >/dev/null || exit 1
@@ -23,17 +20,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kvshots.XXXXXX")
 pfx=$work/pfx
 shots=$pfx/drive_c/shots
 
-disp=:$((50 + $$ % 40))
-Xvfb $disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-cleanup() {
-    WINEPREFIX="$pfx" wineserver -k >/dev/null 2>&1
-    kill $xpid 2>/dev/null; wait $xpid 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export DISPLAY=$disp
-for i in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+XVFB_SCREEN=1024x768x24 XVFB_PREFIX=$pfx XVFB_WORK=$work
+. scripts/xvfb.sh
 
 # Runs the driver with one test filter, taking each picture it asks for.
 # Output goes to $work/run.log.

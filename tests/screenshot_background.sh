@@ -4,26 +4,14 @@
 # usage: screenshot_background.sh TEMPLATE UNINSTAL.EXE OUTDIR
 set -u
 template=$1 exe=$2 out=$3
-for tool in Xvfb import convert xwininfo; do
-    command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb imagemagick x11-utils)"; exit 1; }
-done
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kvshot.XXXXXX")
 cp "$exe" "$work/UNINSTAL.EXE"
 # Red starts above the valid range and must be clamped to 255.
 printf '[Settings]\r\nStart Red=300\r\nEnd Red=0\r\n' > "$work/UNINSTAL.INI"
 
-disp=:$((50 + $$ % 40))
-Xvfb $disp -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-cleanup() {
-    WINEPREFIX="$work/pfx" wineserver -k >/dev/null 2>&1
-    kill $xpid 2>/dev/null; wait $xpid 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export DISPLAY=$disp
-for i in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+XVFB_SCREEN=800x600x24 XVFB_PREFIX=$work/pfx XVFB_WORK=$work
+. "$(dirname "$0")/../scripts/xvfb.sh"
 
 # The program shows its window and the open-file dialog, then waits.
 KV_X11=1 KV_KEEP_PREFIX="$work/pfx" KV_TIMEOUT=60 \

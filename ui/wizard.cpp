@@ -81,14 +81,21 @@ static void SetProductText(HWND dialog, int id, int number)
     SetDlgItemTextA(dialog, id, text);
 }
 
+// A page shows either the list with its two buttons, or the lower text,
+// with or without the two choices.
+static void ShowPageControls(HWND dialog, int list, int choices)
+{
+    ShowControl(dialog, IDC_LIST, list);
+    ShowControl(dialog, IDC_SELECT_ALL, list);
+    ShowControl(dialog, IDC_SELECT_NONE, list);
+    ShowControl(dialog, IDC_CHOICE1, choices);
+    ShowControl(dialog, IDC_CHOICE2, choices);
+    ShowControl(dialog, IDC_LOWER_TEXT, !list);
+}
+
 static void ShowChoicePage(HWND dialog, int first, int second, int firstMarked)
 {
-    ShowControl(dialog, IDC_LIST, 0);
-    ShowControl(dialog, IDC_SELECT_ALL, 0);
-    ShowControl(dialog, IDC_SELECT_NONE, 0);
-    ShowControl(dialog, IDC_CHOICE1, 1);
-    ShowControl(dialog, IDC_CHOICE2, 1);
-    ShowControl(dialog, IDC_LOWER_TEXT, 1);
+    ShowPageControls(dialog, 0, 1);
     SetMessageText(dialog, IDC_CHOICE1, first);
     SetMessageText(dialog, IDC_CHOICE2, second);
     CheckRadioButton(dialog, IDC_CHOICE1, IDC_CHOICE2, firstMarked ? IDC_CHOICE1 : IDC_CHOICE2);
@@ -99,12 +106,7 @@ static void SetUpPage(HWND dialog)
     int page = WizardPage;
     SetMessageText(dialog, IDC_NEXT, page == PAGE_FINAL ? 63 : 46);
     if (IsListPage(page)) {
-        ShowControl(dialog, IDC_LIST, 1);
-        ShowControl(dialog, IDC_SELECT_ALL, 1);
-        ShowControl(dialog, IDC_SELECT_NONE, 1);
-        ShowControl(dialog, IDC_CHOICE1, 0);
-        ShowControl(dialog, IDC_CHOICE2, 0);
-        ShowControl(dialog, IDC_LOWER_TEXT, 0);
+        ShowPageControls(dialog, 1, 0);
         EnableBack(dialog, 1);
         LoadMessage(PageTitleMessage[page], PageTitle, sizeof PageTitle);
         LoadMessage(PageTextMessage[page], DialogText, sizeof DialogText);
@@ -120,12 +122,7 @@ static void SetUpPage(HWND dialog)
         SetMessageText(dialog, IDC_PAGE_TITLE, 64);
         EnableBack(dialog, 1);
     } else if (page == PAGE_FINAL) {
-        ShowControl(dialog, IDC_LIST, 0);
-        ShowControl(dialog, IDC_SELECT_ALL, 0);
-        ShowControl(dialog, IDC_SELECT_NONE, 0);
-        ShowControl(dialog, IDC_CHOICE1, 0);
-        ShowControl(dialog, IDC_CHOICE2, 0);
-        ShowControl(dialog, IDC_LOWER_TEXT, 1);
+        ShowPageControls(dialog, 0, 0);
         SetProductText(dialog, IDC_UPPER_TEXT, 13);
         SetMessageText(dialog, IDC_LOWER_TEXT, 22);
         SetMessageText(dialog, IDC_PAGE_TITLE, 19);
