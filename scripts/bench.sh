@@ -6,7 +6,7 @@ sh scripts/setup.sh
 [ -f build/CMakeCache.txt ] ||
     cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
 cmake --build build >/dev/null
-sh scripts/make-wine-template.sh build/wine-template
+sh scripts/make-wine-template.sh "$PWD/build/wine-template"
 found=0
 for exe in build/bin/bench_*.exe; do
     [ -f "$exe" ] || continue

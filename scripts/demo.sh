@@ -9,10 +9,10 @@ sh scripts/setup.sh
 [ -f build/CMakeCache.txt ] ||
     cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
 cmake --build build --target uninstal kvtools >/dev/null
-sh scripts/make-wine-template.sh build/wine-template
+sh scripts/make-wine-template.sh "$root/build/wine-template"
 
 pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvdemo.XXXXXX")
-cp -a build/wine-template/. "$pfx/"
+cp -a "$root/build/wine-template/." "$pfx/"
 export WINEPREFIX="$pfx" WINEARCH=win32 WINEDEBUG=-all HOME="$pfx/home"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY

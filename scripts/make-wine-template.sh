@@ -4,6 +4,8 @@
 # Never touches the user's own prefix or home: HOME points into the prefix.
 set -eu
 dir=$1
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
 want="$(wine --version 2>/dev/null || echo none) v2"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
