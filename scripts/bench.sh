@@ -3,8 +3,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
-[ -f build/CMakeCache.txt ] ||
-    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
+. scripts/arch.sh
+kv_configure
 cmake --build build >/dev/null
 sh scripts/make-wine-template.sh "$PWD/build/wine-template"
 found=0

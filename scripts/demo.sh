@@ -6,14 +6,14 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
 sh scripts/setup.sh
-[ -f build/CMakeCache.txt ] ||
-    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
+. scripts/arch.sh
+kv_configure
 cmake --build build --target uninstal kvtools >/dev/null
 sh scripts/make-wine-template.sh "$root/build/wine-template"
 
 pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvdemo.XXXXXX")
 cp -a "$root/build/wine-template/." "$pfx/"
-export WINEPREFIX="$pfx" WINEARCH=win32 WINEDEBUG=-all HOME="$pfx/home"
+export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 finish() {

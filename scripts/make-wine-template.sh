@@ -1,19 +1,22 @@
 #!/bin/sh
-# Creates a ready 32-bit Wine prefix at $1, used as the template that every
-# test and the demo copy (copying is far cheaper than wineboot).
+# Creates a ready Wine prefix at $1 for this machine's build (32-bit, or
+# 64-bit where the kernel runs no 32-bit code: scripts/arch.sh), used as the
+# template that every test and the demo copy (copying is far cheaper than
+# wineboot).
 # Never touches the user's own prefix or home: HOME points into the prefix.
 set -eu
+. "$(dirname "$0")/arch.sh"
 dir=$1
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
-want="$(wine --version 2>/dev/null || echo none) v2"
+want="$(wine --version 2>/dev/null || echo none) v2 $WINEARCH"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
     exit 0
 fi
 rm -rf "$dir"
 mkdir -p "$dir/home"
-export WINEPREFIX="$dir" WINEARCH=win32 WINEDEBUG=-all HOME="$dir/home"
+export WINEPREFIX="$dir" WINEDEBUG=-all HOME="$dir/home"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 wineboot -i >/dev/null 2>&1 || true
@@ -30,4 +33,5 @@ if [ ! -f "$dir/system.reg" ] || [ ! -d "$dir/drive_c/windows/system32" ]; then
     echo "make-wine-template: wineboot did not create a usable prefix (is wine32:i386 installed?)" >&2
     exit 1
 fi
+echo "$KV_ARCH" > "$dir/.kv-arch"
 echo "$want" > "$stamp"

@@ -7,9 +7,16 @@ have i686-w64-mingw32-g++-posix || missing="$missing mingw-w64"
 have cmake || missing="$missing cmake"
 have ninja || missing="$missing ninja-build"
 have wine || missing="$missing wine"
+[ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
 have Xvfb || missing="$missing xvfb"
 have xauth || missing="$missing xauth"
-have convert || missing="$missing imagemagick"
+# ImageMagick's own tools, checked by their version text: another program
+# named "convert" may come earlier on the PATH.
+magick() { for d in /usr/bin /usr/local/bin; do
+    [ -x "$d/$1" ] && "$d/$1" -version 2>/dev/null | grep -q ImageMagick && return 0; done; return 1; }
+magick convert && magick import || missing="$missing imagemagick"
+# Wine's own fonts: Marlett draws the caption buttons in screenshots.
+dpkg -s fonts-wine >/dev/null 2>&1 || missing="$missing fonts-wine"
 have xwininfo || missing="$missing x11-utils"
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing="$missing googletest"
 dpkg -s wine32:i386 >/dev/null 2>&1 || missing="$missing wine32:i386"

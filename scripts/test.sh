@@ -5,8 +5,8 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
 mkdir -p build
-[ -f build/CMakeCache.txt ] ||
-    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
+. scripts/arch.sh
+kv_configure
 cmake --build build
 cd build
 ctest --output-on-failure -j2 --timeout 600 "$@"

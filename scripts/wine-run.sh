@@ -10,6 +10,9 @@ if [ ! -f "$template/.kv-template" ]; then
     echo "wine-run: no template prefix at $template" >&2
     exit 2
 fi
+# The template was made for one build's architecture; run with the same.
+KV_ARCH=$(cat "$template/.kv-arch" 2>/dev/null || echo i686)
+. "$(dirname "$0")/arch.sh"
 if [ -n "${KV_KEEP_PREFIX:-}" ]; then
     pfx=$KV_KEEP_PREFIX
     rm -rf "$pfx"; mkdir -p "$pfx"
@@ -17,7 +20,7 @@ else
     pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvpfx.XXXXXX")
 fi
 cp -a "$template/." "$pfx/"
-export WINEPREFIX="$pfx" WINEARCH=win32 WINEDEBUG=-all HOME="$pfx/home"
+export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home"
 # A crash must fail the test, not start a debugger that waits forever.
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 if [ "${KV_X11:-0}" = 1 ]; then

@@ -10,8 +10,8 @@ root=$PWD
 out=${1:-$root/build/wizard-shots}
 template=$root/build/wine-template
 driver=$root/build/bin/test_e2e_wizard_sample.exe
-[ -f build/CMakeCache.txt ] ||
-    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake >/dev/null
+. scripts/arch.sh
+kv_configure
 cmake --build build --target uninstal test_e2e_wizard_sample >/dev/null || exit 1
 sh scripts/make-wine-template.sh "$template" || exit 1
 mkdir -p "$out"
@@ -36,8 +36,8 @@ run() {
             read x y w h < "$ready"
             # A page already taken from the real program is kept.
             if [ ! -f "$out/$name.png" ]; then
-                import -display $disp -window root "$out/$name-screen.png"
-                convert "$out/$name-screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
+                "$IM_IMPORT" -display $disp -window root "$out/$name-screen.png"
+                "$IM_CONVERT" "$out/$name-screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
                 echo "  $name: $out/$name.png"
             fi
             rm -f "$ready"

@@ -1,12 +1,31 @@
 # Sourced by the screenshot scripts: starts Xvfb at the screen size given in
 # $XVFB_SCREEN, exports DISPLAY, and on exit ends the Wine prefix $XVFB_PREFIX,
 # the X server and the folder $XVFB_WORK.
-for tool in Xvfb import convert xwininfo; do
-    command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb imagemagick x11-utils)"; exit 1; }
+# $IM_IMPORT and $IM_CONVERT are ImageMagick's tools, found by their version
+# text (another "convert" may stand earlier on the PATH).
+for tool in Xvfb xwininfo; do
+    command -v $tool >/dev/null || { echo "missing $tool (apt-get install xvfb x11-utils)"; exit 1; }
 done
-disp=:$((50 + $$ % 40))
-Xvfb $disp -screen 0 "$XVFB_SCREEN" -nolisten tcp >/dev/null 2>&1 &
+IM_IMPORT= IM_CONVERT=
+for d in /usr/bin /usr/local/bin; do
+    [ -z "$IM_IMPORT" ] && "$d/import" -version 2>/dev/null | grep -q ImageMagick && IM_IMPORT=$d/import
+    [ -z "$IM_CONVERT" ] && "$d/convert" -version 2>/dev/null | grep -q ImageMagick && IM_CONVERT=$d/convert
+done
+if [ -z "$IM_IMPORT" ] || [ -z "$IM_CONVERT" ]; then
+    echo "missing ImageMagick's import or convert (apt-get install imagemagick)"
+    rm -rf "$XVFB_WORK"
+    exit 1
+fi
+# The server picks a free display itself and writes its number to fd 3.
+mkdir -p "$XVFB_WORK"
+Xvfb -displayfd 3 -screen 0 "$XVFB_SCREEN" -nolisten tcp 3>"$XVFB_WORK/display" >/dev/null 2>&1 &
 xpid=$!
+disp=
+for i in $(seq 100); do
+    [ -s "$XVFB_WORK/display" ] && { disp=:$(head -n1 "$XVFB_WORK/display"); break; }
+    sleep 0.1
+done
+[ -n "$disp" ] || { echo "Xvfb did not start"; kill $xpid 2>/dev/null; rm -rf "$XVFB_WORK"; exit 1; }
 xvfb_cleanup() {
     WINEPREFIX="$XVFB_PREFIX" wineserver -k >/dev/null 2>&1
     kill $xpid 2>/dev/null; wait $xpid 2>/dev/null

@@ -24,11 +24,11 @@ for i in $(seq 200); do
 done
 if [ -z "$found" ]; then echo "FAIL: no window appeared"; exit 1; fi
 sleep 1
-import -display $disp -window root "$out/background.png"
+"$IM_IMPORT" -display $disp -window root "$out/background.png"
 WINEPREFIX="$work/pfx" wineserver -k >/dev/null 2>&1
 wait $runner 2>/dev/null
 
-pixel() { convert "$out/background.png" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:; }
+pixel() { "$IM_CONVERT" "$out/background.png" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:; }
 # The client area's top: the first row of column 600 in the first band's colour.
 top=
 for y in $(seq 0 80); do
