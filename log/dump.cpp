@@ -1,5 +1,6 @@
 #include "dump.h"
 #include "inventory.h"
+#include "refusals.h"
 #include "../app/text.h"
 #include <string.h>
 
@@ -109,6 +110,12 @@ void DumpInventory(DumpSink sink, void *context)
     for (int i = 0; i < ServiceList.Count; i++) {
         const ServiceEntry *e = ENTRY_AT(ServiceEntry, ServiceList, i);
         FormatText(line, sizeof line, "Service \"%s\" sel=%d no=%u", e->Name, e->Selected, e->InstallNo);
+        sink(context, line);
+    }
+    for (int i = 0; i < RefusalCount(); i++) {
+        const RefusalEntry *e = RefusalAt(i);
+        FormatText(line, sizeof line, "Refused %s \"%s\" reason=%s no=%u", e->Kind, e->Target, e->Reason,
+                   e->InstallNo);
         sink(context, line);
     }
 }

@@ -1,4 +1,5 @@
 #include "inventory.h"
+#include "refusals.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,6 +44,7 @@ void FreeInventory(void)
         list->Slots = NULL;
         list->Count = list->Capacity = 0;
     }
+    FreeRefusals();
     free(SubSystemName);
     SubSystemName = NULL;
     SubSystemSelected = 0;
