@@ -189,3 +189,27 @@ int IsRootPath(const char *path)
     }
     return 0;
 }
+
+int GetFileIdentity(const char *path, FileIdentity *id)
+{
+    // Backup semantics open a folder as well as a file; no access is asked,
+    // so a file held open by another program still answers.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 1;
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0))
+        return 1;
+    id->Volume = info.dwVolumeSerialNumber;
+    id->IndexHigh = info.nFileIndexHigh;
+    id->IndexLow = info.nFileIndexLow;
+    return 0;
+}
+
+int SameIdentity(const FileIdentity *a, const FileIdentity *b)
+{
+    return a->Volume == b->Volume && a->IndexHigh == b->IndexHigh && a->IndexLow == b->IndexLow;
+}

@@ -38,3 +38,15 @@ const char *FileNamePart(const char *path);
 int IsPlainAbsolutePath(const char *path, int allowPattern);
 // A drive root ("C:\", "C:") or a network share's root ("\\server\share").
 int IsRootPath(const char *path);
+
+// The identity of an existing file or folder: its volume's serial number and
+// its file index, as the system reports them. Two spellings of one folder
+// (8.3 aliases, a share, "\\?\", links followed) give the same identity.
+struct FileIdentity {
+    DWORD Volume;
+    DWORD IndexHigh, IndexLow;
+};
+// 0 = found, 1 = no identity to be had (missing, no access, not supported).
+// Links are followed: the identity is that of what the path reaches.
+int GetFileIdentity(const char *path, FileIdentity *id);
+int SameIdentity(const FileIdentity *a, const FileIdentity *b);
