@@ -1,6 +1,7 @@
 #include "logread.h"
 #include "inventory.h"
 #include "logindex.h"
+#include "refusals.h"
 #include "../app/paths.h"
 #include "../app/text.h"
 #include "../ui/messages.h"
@@ -10,6 +11,7 @@
 long LogBufferBase;
 int LogBufferPos, LogBufferLen;
 static long LineStart;
+static int LineNul;         // the line just read held a NUL byte
 
 void ResetLineReader(void)
 {
@@ -43,6 +45,7 @@ int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong)
         size_t len = 0;
         int started = 0;
         int c;
+        LineNul = 0;
         while ((c = NextByte(file)) != -1 && c != '\r') {
             if (c == '\n')
                 continue;
@@ -50,6 +53,8 @@ int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong)
                 LineStart = LogBufferBase + LogBufferPos - 1;
                 started = 1;
             }
+            if (c == 0)
+                LineNul = 1;
             if (len + 1 < cap)
                 line[len++] = (char)c;
             else if (tooLong)
@@ -72,6 +77,11 @@ long LastLineOffset(void)
     return LineStart;
 }
 
+int LastLineHadNul(void)
+{
+    return LineNul;
+}
+
 
 // --- the log reader ---------------------------------------------------------
 
@@ -86,7 +96,10 @@ enum { LINE_USED, LINE_HANDED_BACK };
 
 static HFILE LogFile = HFILE_ERROR;
 static char Line[LINE_CAP];
-static int LineTooLong;     // Line holds only the start of a longer line
+// Line holds only part of its line: the line is longer than the buffer, or
+// a NUL byte cut it. Such a line is never taken as an entry: a cut path or
+// key names something else.
+static int LineDamaged;
 static int LogEnded;        // the last line has been read
 static long LineOffset;
 
@@ -116,18 +129,31 @@ static int ReadNext(void)
 {
     if (LogEnded) {
         Line[0] = 0;
-        LineTooLong = 0;
+        LineDamaged = 0;
         return 0;
     }
-    int more = ReadLogLine(LogFile, Line, sizeof Line, 0, &LineTooLong);
+    int more = ReadLogLine(LogFile, Line, sizeof Line, 0, &LineDamaged);
+    if (LastLineHadNul())
+        LineDamaged = 1;
     LineOffset = LastLineOffset();
     if (!more) {
         // A last line without a line end still counts.
         LogEnded = 1;
-        if (!Line[0] && !LineTooLong)
+        if (!Line[0] && !LineDamaged)
             return 0;
     }
     return 1;
+}
+
+// A line that opens a block, whatever stands before it.
+static int IsBlockHeader(void)
+{
+    return StartsWithNoCase(Line, "*** ");
+}
+
+static void RefuseLine(void)
+{
+    RecordRefusal("LINE", Line, "BAD-LINE", InstallCount);
 }
 
 // Tests the current line for a tag; *value points into Line behind it.
@@ -135,8 +161,10 @@ static int LineIs(const char *tag, const char **value)
 {
     if (!StartsWithNoCase(Line, tag))
         return TAG_OTHER;
-    if (LineTooLong)
+    if (LineDamaged) {
+        RefuseLine();           // its group is dropped (or, for a name, left out)
         return TAG_TOO_LONG;
+    }
     *value = Line + strlen(tag);
     return TAG_FOUND;
 }
@@ -157,7 +185,7 @@ static int AfterGroup(int found)
 
 static int IsMarker(const char *marker)
 {
-    return !LineTooLong && TextEqualNoCase(Line, marker);
+    return !LineDamaged && TextEqualNoCase(Line, marker);
 }
 
 static void ShowReaderMessage(int captionNumber, int textNumber)
@@ -215,6 +243,56 @@ static int ContainsDir(const char *dir, const char *directory)
     return TextEqualNoCaseN(dir, withSlash, strlen(dir));
 }
 
+// The three classification directories as they are on disk: their identity
+// (volume and file index) and, where there is none, their long forms.
+enum { CLASS_DIRS = 3, DIR_CACHE = 16 };
+static FileIdentity ClassIds[CLASS_DIRS];
+static int ClassIdKnown[CLASS_DIRS];
+static char ClassLong[CLASS_DIRS][INV_PATH_CAP];
+// Directories already classified during this reading (nothing on disk
+// changes while the log is read), used round robin.
+static char CachedDir[DIR_CACHE][INV_PATH_CAP];
+static int CachedSys[DIR_CACHE];
+static int CacheNext;
+
+static void PrepareClassification(void)
+{
+    const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
+    for (int i = 0; i < CLASS_DIRS; i++) {
+        ClassIdKnown[i] = dirs[i][0] && GetFileIdentity(dirs[i], &ClassIds[i]) == 0;
+        CopyText(ClassLong[i], sizeof ClassLong[i], dirs[i]);
+        if (ClassLong[i][0])
+            NormalizePath(ClassLong[i], sizeof ClassLong[i], 1);
+    }
+    for (int i = 0; i < DIR_CACHE; i++)
+        CachedDir[i][0] = 0;
+    CacheNext = 0;
+}
+
+// Whether dir is the Windows, System or WIN32S directory, by identity: an
+// 8.3 alias, a share or a link to one of them cannot pass for another folder.
+static int ClassifyDirectory(const char *dir)
+{
+    const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
+    for (int i = 0; i < CLASS_DIRS; i++)
+        if (dirs[i][0] && TextEqualNoCase(dir, dirs[i]))
+            return 1;
+    FileIdentity id;
+    if (GetFileIdentity(dir, &id) == 0) {
+        for (int i = 0; i < CLASS_DIRS; i++)
+            if (ClassIdKnown[i] && SameIdentity(&id, &ClassIds[i]))
+                return 1;
+        return 0;
+    }
+    char longForm[INV_PATH_CAP];
+    CopyText(longForm, sizeof longForm, dir);
+    NormalizePath(longForm, sizeof longForm, 1);
+    for (int i = 0; i < CLASS_DIRS; i++)
+        if (ClassLong[i][0] && TextEqualNoCase(longForm, ClassLong[i]))
+            return 1;
+    return 0;
+}
+
 static int IsSystemDirectory(const char *path)
 {
     char dir[INV_PATH_CAP];
@@ -223,9 +301,14 @@ static int IsSystemDirectory(const char *path)
     if (!slash)
         return 0;
     *slash = 0;
-    return (WindowsDir[0] && TextEqualNoCase(dir, WindowsDir)) ||
-           (SystemDir[0] && TextEqualNoCase(dir, SystemDir)) ||
-           (Win32sDir[0] && TextEqualNoCase(dir, Win32sDir));
+    for (int i = 0; i < DIR_CACHE; i++)
+        if (CachedDir[i][0] && strcmp(CachedDir[i], dir) == 0)
+            return CachedSys[i];
+    int sys = ClassifyDirectory(dir);
+    CopyText(CachedDir[CacheNext], sizeof CachedDir[CacheNext], dir);
+    CachedSys[CacheNext] = sys;
+    CacheNext = (CacheNext + 1) % DIR_CACHE;
+    return sys;
 }
 
 // Longer than 3 characters, and "\\..." or a letter, colon and backslash;
@@ -234,6 +317,21 @@ static int IsSystemDirectory(const char *path)
 static int IsAbsolutePath(const char *path)
 {
     return strlen(path) > 3 && IsPlainAbsolutePath(path, 0) && !IsRootPath(path);
+}
+
+// The same test for the paths of files, backups, INI files, servers and
+// devices: a relative path would be tested against one current directory
+// and acted on in another, and a dot or a doubled backslash could reach
+// another folder or slip past the system-file classification. A file line
+// may name a pattern in its last component.
+static int UsablePath(const char *path, int allowPattern)
+{
+    return strlen(path) > 3 && IsPlainAbsolutePath(path, allowPattern) && !IsRootPath(path);
+}
+
+static void RefusePath(const char *kind, const char *path)
+{
+    RecordRefusal(kind, path, "BAD-PATH", InstallCount);
 }
 
 // Decimal number with leading blanks and one sign; 0 when there is none.
@@ -349,6 +447,10 @@ static int ReadFileLine(const char *value, int overwrite, int nonSystem, int sha
         PathForm(v, backup, sizeof backup);
     int result = AfterGroup(found);
     int hasBackup = backup[0] != 0;
+    if (!UsablePath(path, 1) || (hasBackup && !UsablePath(backup, 0))) {
+        RefusePath("FILE", hasBackup && UsablePath(path, 1) ? backup : path);
+        return result;
+    }
     if (hasBackup)
         HaveBackups = 1;
     // Overwriting a registered shared DLL counts like copying it.
@@ -389,6 +491,10 @@ static void MarkDevice(const char *value)
 {
     char path[INV_PATH_CAP];
     PathForm(value, path, sizeof path);
+    if (!UsablePath(path, 0)) {
+        RefusePath("DEVICE", path);
+        return;
+    }
     unsigned h = PathHash(path);
     FileIndex *indexes[2] = {&AppFiles, &SysFiles};
     EntryList *lists[2] = {&AppFileList, &SysFileList};
@@ -434,6 +540,10 @@ static void MarkSelfRegister(const char *value)
 {
     char given[INV_PATH_CAP], longForm[INV_PATH_CAP], shortName[MAX_PATH] = "";
     PathForm(value, given, sizeof given);
+    if (!UsablePath(given, 0)) {
+        RefusePath("SERVER", given);
+        return;
+    }
     CopyText(longForm, sizeof longForm, given);
     NormalizePath(longForm, sizeof longForm, 1);
     WIN32_FIND_DATAA found;
@@ -474,6 +584,10 @@ static int ReadEditLine(const char *value)
     if (found == TAG_FOUND)
         PathForm(v, backup, sizeof backup);
     int result = AfterGroup(found);
+    if (backup[0] && (!UsablePath(path, 0) || !UsablePath(backup, 0))) {
+        RefusePath("FILE", UsablePath(path, 0) ? backup : path);
+        return result;
+    }
     if (!backup[0] || OnFloppy(path) || !FileExists(path))
         return result;
     unsigned h = PathHash(path);
@@ -535,6 +649,10 @@ static int ReadNewIni(void)
             break;
         }
     }
+    if (!UsablePath(path, 0)) {
+        RefusePath("INIFILE", path);
+        return result;
+    }
     if (OnFloppy(path) || !FileExists(path))
         return result;
     unsigned h = PathHash(path);
@@ -578,6 +696,10 @@ static int ReadIniChange(const char *value)
     if (found == TAG_FOUND)
         CopyText(c.OldValue, sizeof c.OldValue, v);
     int result = AfterGroup(found);
+    if (!UsablePath(c.File, 0)) {
+        RefusePath("INI", c.File);
+        return result;
+    }
     if (OnFloppy(c.File))
         return result;
     char now[256];
@@ -817,8 +939,10 @@ static int DirForm(const char *value, char *out, size_t cap, int convert)
 static void ReadMadeDir(const char *value, char *installRootDir)
 {
     char path[INV_PATH_CAP];
-    if (DirForm(value, path, sizeof path, 1) != 0 || !IsAbsolutePath(path))
+    if (DirForm(value, path, sizeof path, 1) != 0 || !IsAbsolutePath(path)) {
+        RefusePath("DIR", value);
         return;
+    }
     // Cut the install root back to the outermost made directory above the log.
     char shortForm[INV_PATH_CAP];
     CopyText(shortForm, sizeof shortForm, path);
@@ -859,8 +983,10 @@ static void ReadFileTree(const char *value)
     size_t n = strlen(path);
     if (n >= 4 && strcmp(path + n - 4, "\\*.*") == 0)
         path[n - 4] = 0;
-    if (DirForm(path, path, sizeof path, 0) != 0 || !IsAbsolutePath(path))
+    if (DirForm(path, path, sizeof path, 0) != 0 || !IsAbsolutePath(path)) {
+        RefusePath("TREE", value);
         return;
+    }
     int slot = FindDir(path, 1);
     if (slot >= 0) {
         DirEntry *e = ENTRY_AT(DirEntry, DirList, slot);
@@ -1043,20 +1169,38 @@ static void SetMifName(const char *value)
 {
     MifFileName[0] = 0;
     size_t len = strlen(value);
-    if (LineTooLong || len >= HEADER_CAP || len <= 4 || strpbrk(value, "\\/:") ||
+    if (LineDamaged || len >= HEADER_CAP || len <= 4 || strpbrk(value, "\\/:") ||
         !TextEqualNoCase(value + len - 4, ".MIF"))
         return;
     CopyText(MifFileName, sizeof MifFileName, value);
 }
 
+// A line that carries a block or header tag (the header values tolerate a
+// cut: they are only shown and written to the status file).
+static int IsHeaderLine(void)
+{
+    static const char *const tags[] = {"*** ", "Uninstall MIF: ", "Manufacturer: ", "Product: ",
+                                       "Version Number: ", "Serial Number: "};
+    for (const char *tag : tags)
+        if (StartsWithNoCase(Line, tag))
+            return 1;
+    return 0;
+}
+
+// A new block: its number, where it starts and its text encoding.
+static void OpenBlock(void)
+{
+    if (InstallCount < 0xFFFF)
+        InstallCount++;
+    LastInstallOffset = LineOffset;
+    AnsiLog = Line[4] == ' ';
+}
+
 // Block and header tags, tested on every line.
 static void ReadHeaderTags(void)
 {
-    if (StartsWithNoCase(Line, "*** ")) {
-        if (InstallCount < 0xFFFF)
-            InstallCount++;
-        LastInstallOffset = LineOffset;
-        AnsiLog = Line[4] == ' ';
+    if (IsBlockHeader()) {
+        OpenBlock();
     } else if (StartsWithNoCase(Line, "Uninstall MIF: ")) {
         SetMifName(Line + 15);
     } else if (StartsWithNoCase(Line, "Manufacturer: ")) {
@@ -1073,8 +1217,11 @@ static void ReadHeaderTags(void)
 // Entry tags, in the order they are tried.
 static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
 {
-    if (LineTooLong)
+    if (LineDamaged) {
+        if (!IsHeaderLine())
+            RefuseLine();
         return LINE_USED;       // never cut: a cut path names another file
+    }
     const char *v;
     if (LineIs("File Copy: ", &v) == TAG_FOUND || LineIs("Shell Link: ", &v) == TAG_FOUND)
         return ReadFileLine(v, 0, nonSystem, sharedIgnored);
@@ -1083,7 +1230,11 @@ static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
     if (LineIs("File Edit: ", &v) == TAG_FOUND)
         return ReadEditLine(v);
     if (LineIs("Create Service: ", &v) == TAG_FOUND) {
-        ReadService(v);
+        // A service name holds no path separator; such a line names no service.
+        if (!v[0] || strpbrk(v, "\\/"))
+            RefusePath("SERVICE", v);
+        else
+            ReadService(v);
         return LINE_USED;
     }
     if (LineIs("Add Device: ", &v) == TAG_FOUND) {
@@ -1141,16 +1292,27 @@ static int ReadEntries(char *installRootDir)
             }
             CloseServiceHandle(manager);
         }
+        // A marker qualifies the file line below it; a block header there
+        // is still a block header (a stray marker at the end of a block must
+        // not swallow the next block's header).
         int nonSystem = 0, sharedIgnored = 0;
         if (IsMarker("Non-System File:")) {
             nonSystem = 1;
             if (!ReadNext())
                 return 0;
+            if (IsBlockHeader()) {
+                handedBack = 1;
+                continue;
+            }
         }
         if (IsMarker("Shared DLL counter ignored:")) {
             sharedIgnored = 1;
             if (!ReadNext())
                 return 0;
+            if (IsBlockHeader()) {
+                handedBack = 1;
+                continue;
+            }
         }
         handedBack = DispatchEntry(nonSystem, sharedIgnored, installRootDir) == LINE_HANDED_BACK;
     }
@@ -1180,6 +1342,10 @@ static int ReadHeader(void)
             return 1;
         if (strncmp(Line, "Title:", 6) == 0)
             break;
+        // A block header before the title still opens a block, so that a
+        // rollback never takes an earlier installation for the last one.
+        if (IsBlockHeader())
+            OpenBlock();
     }
     // Position 6 (normally a blank) is skipped whatever it holds.
     CopyText(ProductTitle, sizeof ProductTitle, strlen(Line) > 7 ? Line + 7 : "");
@@ -1224,6 +1390,7 @@ static void PrepareReading(const char *logPath, char *installRootDir)
         if (AppendText(Win32sDir, sizeof Win32sDir, "\\WIN32S") != TEXT_FIT)
             Win32sDir[0] = 0;
     }
+    PrepareClassification();
 
     char logDir[PATH_CAP];
     CopyText(logDir, sizeof logDir, logPath);

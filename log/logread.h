@@ -19,6 +19,8 @@ void ResetLineReader(void);
 int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong);
 // File offset of the first character of the line just read.
 long LastLineOffset(void);
+// Whether the line just read held a NUL byte (its text then ends early).
+int LastLineHadNul(void);
 
 // The service control manager opener of the administrator check; tests
 // put a double here to play a user without administrator rights.

@@ -5,8 +5,13 @@
 # KV_ARCH=i686|x86_64 overrides the probe. Sets KV_ARCH, KV_TOOLCHAIN and
 # WINEARCH, and for x86_64 puts a "wine" that starts the 64-bit loader first
 # on the PATH (Debian's own "wine" prefers the 32-bit one).
-# Every script that sources this lives one folder below the root.
-kv_root=$(cd "$(dirname "$0")/.." && pwd)
+# Scripts that source this live one folder below the root; a shell sourcing
+# it by hand stands in the root.
+if [ -f "$(dirname "$0")/../scripts/arch.sh" ]; then
+    kv_root=$(cd "$(dirname "$0")/.." && pwd)
+else
+    kv_root=$PWD
+fi
 if [ -z "${KV_ARCH:-}" ]; then
     if [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
         KV_ARCH=i686

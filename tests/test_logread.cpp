@@ -58,7 +58,8 @@ TEST_F(LogRead, HeaderAndTitle)
         if (r.result == 0) {
             EXPECT_EQ(0u, boxes.size()) << r.name;
             EXPECT_STREQ(r.title, ProductTitle) << r.name;
-            EXPECT_EQ(1, InstallCount) << r.name;
+            // A second "*** " line before the title opens a block of its own.
+            EXPECT_EQ(strstr(r.name, "lines before the title") ? 2 : 1, InstallCount) << r.name;
         } else {
             ASSERT_EQ(1u, boxes.size()) << r.name;
             EXPECT_EQ("Zarn Uninstall", boxes[0].caption) << r.name;
@@ -289,10 +290,11 @@ TEST_F(LogRead, QualifyingMarkers)
         std::vector<std::string> all = Entries(r.want.substr(0, 7));
         EXPECT_EQ(r.want + "\n", Joined(all)) << r.name;
     }
-    // A header line reached through a marker is not a header.
+    // A header line reached through a marker is still a header: a stray
+    // marker must not swallow the next block.
     ResetInventory();
     ASSERT_EQ(0, ReadLogText(dir, LogWith("Non-System File:\r\n*** 2\r\nManufacturer: M\r\n")));
-    EXPECT_EQ(1, InstallCount);
+    EXPECT_EQ(2, InstallCount);
     EXPECT_STREQ("M", Manufacturer);
     DeleteFileA(s.c_str());
 }
