@@ -7,10 +7,12 @@
 #include "services.h"
 #include "../app/paths.h"
 #include "../app/text.h"
+#include "../app/wholefile.h"
 #include "../log/inventory.h"
 #include "../resources/resource.h"
 #include "../ui/messages.h"
 #include "../ui/progress.h"
+#include <stdlib.h>
 #include <string.h>
 
 enum { PREFIX_CAP = 64, KEY_SHOWN_LIMIT = 48, KEY_SHOWN_CUT = 45, SERVICE_WAIT_MS = 3500 };
@@ -24,6 +26,7 @@ static const int PrefixMessage[PREFIX_COUNT] = {29, 30, 31, 32, 33, 34, 35, 36, 
 static char Prefix[PREFIX_COUNT][PREFIX_CAP];
 
 static unsigned short Threshold;
+static char LogLongPath[INV_PATH_CAP];     // the log, long form, as the run began
 
 static int InScope(unsigned short installNo)
 {
@@ -138,30 +141,68 @@ static void RestoreIniItems(void)
     }
 }
 
-// Sets the length of the log to offset bytes; never makes it longer.
+// Cuts the log to its first offset bytes (never longer): the earlier
+// installations are written beside it and swapped in whole, so a kill or a
+// full disk leaves the old log or the cut one. A log held by another
+// program is cut at the next restart.
 static void CutLog(const char *logPath, long offset)
 {
-    HANDLE file = CreateFileA(logPath, GENERIC_WRITE | GENERIC_READ, 0, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
-    if (offset > 0 && high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size &&
-        SetFilePointer(file, offset, NULL, FILE_BEGIN) == (DWORD)offset)
-        SetEndOfFile(file);
+    char *head = NULL;
+    DWORD got = 0;
+    if (offset > 0 && high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size) {
+        head = (char *)malloc((size_t)offset);
+        if (head && !(ReadFile(file, head, (DWORD)offset, &got, NULL) && got == (DWORD)offset)) {
+            free(head);
+            head = NULL;
+        }
+    }
     CloseHandle(file);
+    if (head)
+        WriteWholeFile(logPath, head, (size_t)offset, 1);
+    free(head);
 }
 
+// The log is the record of what is still to undo: it is cut (rollback) or
+// deleted (uninstall) only once every change it records has been made, so
+// that a run that is killed or cancelled can be run again and finish.
 static void HandleLog(const char *logPath)
 {
+    if (Cancelled)
+        return;
     if (Rollback) {
         if (LastInstallOffset == 0)
             DeleteOneFile(logPath);
         else
             CutLog(logPath, LastInstallOffset);
-    } else if (UninstallMethod == METHOD_AUTOMATIC && !Cancelled) {
+    } else if (UninstallMethod == METHOD_AUTOMATIC) {
         DeleteOneFile(logPath);
+    }
+}
+
+// The directories that held the log could not go while it was there: once
+// it is gone they are removed as the directory phase decided.
+static void RemoveLogDirectories(const char *logPath)
+{
+    if (FileExists(logPath))
+        return;
+    // Directory entries are spelt in long form; so is the log here.
+    char longPath[INV_PATH_CAP];
+    if (CopyText(longPath, sizeof longPath, LogLongPath) != TEXT_FIT || !longPath[0])
+        return;
+    logPath = longPath;
+    for (int i = 0; i < DirList.Count; i++) {
+        DirEntry *d = ENTRY_AT(DirEntry, DirList, i);
+        size_t len = strlen(d->Path);
+        if (!Taken(d->Selected, d->MadeInstall) || !len || !TextEqualNoCaseN(d->Path, logPath, len) ||
+            logPath[len] != '\\')
+            continue;
+        RemoveTree(d->Path, UninstallMethod == METHOD_CUSTOM || InScope(d->TreeInstall));
     }
 }
 
@@ -244,6 +285,10 @@ void RunUninstall(const char *logPath)
 {
     for (int i = 0; i < PREFIX_COUNT; i++)
         LoadMessage(PrefixMessage[i], Prefix[i], PREFIX_CAP);
+    if (CopyText(LogLongPath, sizeof LogLongPath, logPath) == TEXT_FIT)
+        NormalizePath(LogLongPath, sizeof LogLongPath, 1);
+    else
+        LogLongPath[0] = 0;
     if (UninstallMethod == METHOD_CUSTOM)
         Rollback = 0;
     // Installation numbers start at 1; 0 marks "never" in the file entries.
@@ -272,12 +317,13 @@ void RunUninstall(const char *logPath)
     RemoveInstalledFiles(0, Threshold, Prefix[P_FILE]);
     RemoveInstalledFiles(1, Threshold, Prefix[P_SYSFILE]);
     ReregisterRestoredFiles(Threshold, Prefix[P_SELFREG]);
-    HandleLog(logPath);
     RemoveDirectories();
     RestoreRegistryValues();
     RemoveRegistryValues();
     DeleteRegistryTrees();
-    if (Cancelled)
-        return;     // a cancelled run never opens the Program Manager conversation
-    RemoveIcons();
+    // A cancelled run never opens the Program Manager conversation.
+    if (!Cancelled)
+        RemoveIcons();
+    HandleLog(logPath);
+    RemoveLogDirectories(logPath);
 }

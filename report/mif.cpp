@@ -1,6 +1,7 @@
 #include "mif.h"
 #include "../app/state.h"
 #include "../app/text.h"
+#include "../app/wholefile.h"
 #include "../log/inventory.h"
 #include <string.h>
 
@@ -166,13 +167,10 @@ void WriteStatusFile(void)
         return;
     if (AppendText(path, sizeof path, MifFileName) != TEXT_FIT)
         return;
-    HFILE file = _lcreat(path, 0);
-    if (file == HFILE_ERROR)
-        return;
     char date[64];
     FormatStatusDate(date, sizeof date);
     size_t len = BuildStatusText(date);
-    if (len)
-        _lwrite(file, ScratchBuffer, (UINT)len);
-    _lclose(file);
+    // Written beside itself and swapped in: never half-written. One held by
+    // another program gets its new text at the next restart.
+    WriteWholeFile(path, ScratchBuffer, len, 1);
 }

@@ -2,6 +2,7 @@
 // order and texts, taking rules, rollback, cancel, the log, and the abort of
 // the database engine prompt.
 #include <gtest/gtest.h>
+#include <functional>
 #include <string.h>
 #include "support/kvtest.h"
 #include "app/state.h"
@@ -101,11 +102,14 @@ IconEntry *AddIcon(const char *group, const char *name, unsigned short install)
 
 std::vector<std::string> Texts;
 std::string CancelAtPrefix;     // sets Cancelled when a text starting so is shown
+std::function<void(const std::string &)> ShowHook;  // sees every text shown
 
 void Watch(const char *text)
 {
     std::string t = text ? text : "<bar>";
     Texts.push_back(t);
+    if (ShowHook)
+        ShowHook(t);
     if (!CancelAtPrefix.empty() && t.compare(0, CancelAtPrefix.size(), CancelAtPrefix) == 0)
         Cancelled = 1;
 }
@@ -536,11 +540,37 @@ TEST_F(Engine, CancelDuringApplicationFilesStopsTheLaterPhases)
     EXPECT_EQ("installed", ReadRegText(HKEY_CURRENT_USER, key, "V"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\created"));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + "\\tree"));
-    // The rollback's log is cut all the same.
-    EXPECT_EQ(logText.substr(0, 11), ReadFileBytes(log));
+    // A cancelled rollback keeps its log whole: what it did not undo stays
+    // recorded, so that running it again finishes the job.
+    EXPECT_EQ(logText, ReadFileBytes(log));
     const std::vector<std::string> want = {"Removing File:"};
     EXPECT_EQ(want, Prefixes());
     EXPECT_EQ(1, Cancelled);
+}
+
+// The log goes last: a run killed before the end finds it again. Its own
+// directory, which could not go while the log was in it, goes after it.
+TEST_F(Engine, TheLogGoesLastAndItsDirectoryAfterIt)
+{
+    MakeDir("made");
+    std::string madeLog = Path("made\\INSTALL.LOG");
+    Make("made\\INSTALL.LOG");
+    Make("made\\a.txt");
+    AddFile(AppFileList, Path("made\\a.txt"), 1);
+    AddDir(Path("made"), 1, 0);
+    std::string key = std::string(KeyBase) + "\\last";
+    SetRegString(HKEY_CURRENT_USER, key, "V", "x");
+    AddRegKey(key, "V", 1);
+    bool logThereAtTheLastPhase = false;
+    ShowHook = [&](const std::string &text) {
+        if (text.find("Removing Registration Database Key:") == 0)
+            logThereAtTheLastPhase = PathExists(madeLog);
+    };
+    RunUninstall(madeLog.c_str());
+    ShowHook = nullptr;
+    EXPECT_TRUE(logThereAtTheLastPhase);
+    EXPECT_FALSE(PathExists(madeLog));
+    EXPECT_FALSE(PathExists(Path("made")));
 }
 
 TEST_F(Engine, CancelledUninstallKeepsTheLog)

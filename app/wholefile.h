@@ -1,0 +1,18 @@
+// Whole files only: a file the program rewrites is written beside itself
+// under a temporary name, flushed, and then swapped in, so that a kill, a
+// full disk or a held file leaves the old text or the new one, never a part.
+#pragma once
+#include <stddef.h>
+
+enum { WHOLE_DONE = 0, WHOLE_FAILED = 1, WHOLE_STAGED = 2 };
+
+// A new unique file beside target (same folder), made by this call; its path
+// goes into buf. Result 0, or 1 when none could be made.
+int MakeSiblingFile(char *buf, size_t cap, const char *target);
+// Puts the finished file tmp in place of target in one step. A target held
+// by another program: with stageHeld, the swap is recorded for the next
+// restart (WHOLE_STAGED); else tmp is deleted. WHOLE_FAILED leaves target
+// as it was.
+int SwapInFile(const char *tmp, const char *target, int stageHeld);
+// Writes bytes as the whole new content of path (created when missing).
+int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld);

@@ -1,0 +1,136 @@
+// Whole files only: INI restores and the status file are written beside
+// their file and swapped in, so that a held file or a failed write leaves
+// the old text whole and no stray file behind.
+#include <gtest/gtest.h>
+#include <string.h>
+#include "app/state.h"
+#include "app/wholefile.h"
+#include "engine/inifiles.h"
+#include "log/inventory.h"
+#include "report/mif.h"
+#include "support/kvtest.h"
+
+namespace {
+
+// The names in dir, sorted by the system's listing.
+std::vector<std::string> Listing(const std::string &dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
+            names.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+IniEntry Item(const std::string &file, const char *section, const char *item, const char *old)
+{
+    IniEntry e;
+    memset(&e, 0, sizeof e);
+    strncpy(e.File, file.c_str(), sizeof e.File - 1);
+    strncpy(e.Section, section, sizeof e.Section - 1);
+    strncpy(e.Item, item, sizeof e.Item - 1);
+    strncpy(e.OldValue, old, sizeof e.OldValue - 1);
+    strncpy(e.LastOldValue, old, sizeof e.LastOldValue - 1);
+    return e;
+}
+
+class WholeFile : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        PlatformKind = PLATFORM_NT;
+        Rollback = 0;
+        dir = ScratchDir("wholefile");
+    }
+};
+
+TEST_F(WholeFile, IniRestoreKeepsEverythingElseAndLeavesNoCopy)
+{
+    std::string ini = dir + "\\APP.INI";
+    std::string text = "; the user's own notes\r\n[Other]\r\nA=1\r\nB=two words\r\n[S]\r\nK=installed\r\nMine=keep\r\n";
+    ASSERT_TRUE(WriteFileBytes(ini, text));
+    struct Row {
+        const char *name, *section, *item, *old, *want;
+    };
+    const Row rows[] = {
+        {"value written back", "S", "K", "before", "before"},
+        {"added item deleted", "S", "K", "", "<none>"},
+        {"item in a new section", "New", "N", "v", "v"},
+    };
+    for (const Row &r : rows) {
+        ASSERT_TRUE(WriteFileBytes(ini, text));
+        IniEntry e = Item(ini, r.section, r.item, r.old);
+        EXPECT_EQ(1, RestoreIniItem(&e)) << r.name;
+        EXPECT_EQ(r.want, IniRead(ini, r.section, r.item)) << r.name;
+        EXPECT_EQ("1", IniRead(ini, "Other", "A")) << r.name;
+        EXPECT_EQ("two words", IniRead(ini, "Other", "B")) << r.name;
+        EXPECT_EQ("keep", IniRead(ini, "S", "Mine")) << r.name;
+        EXPECT_EQ(std::vector<std::string>{"APP.INI"}, Listing(dir)) << r.name;
+    }
+}
+
+TEST_F(WholeFile, HeldIniStaysAsItWas)
+{
+    std::string ini = dir + "\\HELD.INI";
+    std::string text = "[S]\r\nK=installed\r\nMine=keep\r\n";
+    ASSERT_TRUE(WriteFileBytes(ini, text));
+    HANDLE held = CreateFileA(ini.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    IniEntry e = Item(ini, "S", "K", "before");
+    RestoreIniItem(&e);
+    CloseHandle(held);
+    EXPECT_EQ(text, ReadFileBytes(ini));
+    EXPECT_EQ(std::vector<std::string>{"HELD.INI"}, Listing(dir));
+    // Once free, the same restore goes through.
+    RestoreIniItem(&e);
+    EXPECT_EQ("before", IniRead(ini, "S", "K"));
+    EXPECT_EQ("keep", IniRead(ini, "S", "Mine"));
+}
+
+TEST_F(WholeFile, WriteWholeFileNeverLeavesAPart)
+{
+    std::string path = dir + "\\STATUS.TXT";
+    ASSERT_TRUE(WriteFileBytes(path, "old status"));
+    EXPECT_EQ(WHOLE_DONE, WriteWholeFile(path.c_str(), "new status", 10, 0));
+    EXPECT_EQ("new status", ReadFileBytes(path));
+    // A folder under the name is never replaced.
+    std::string folder = dir + "\\FOLDER";
+    CreateDirectoryA(folder.c_str(), NULL);
+    EXPECT_EQ(WHOLE_FAILED, WriteWholeFile(folder.c_str(), "x", 1, 1));
+    EXPECT_NE(0u, GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    // A held file without staging: the old text stays, nothing is left over.
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(WHOLE_FAILED, WriteWholeFile(path.c_str(), "newer", 5, 0));
+    CloseHandle(held);
+    EXPECT_EQ("new status", ReadFileBytes(path));
+    std::vector<std::string> names = Listing(dir);
+    EXPECT_EQ(2u, names.size()) << names.size();
+}
+
+TEST_F(WholeFile, HeldStatusFileGetsItsTextAtTheRestart)
+{
+    char win[MAX_PATH];
+    GetWindowsDirectoryA(win, sizeof win);
+    std::string path = std::string(win) + "\\KVHELD.MIF";
+    ASSERT_TRUE(WriteFileBytes(path, "earlier run"));
+    strcpy(MifFileName, "KVHELD.MIF");
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    WriteStatusFile();
+    CloseHandle(held);
+    EXPECT_EQ("earlier run", ReadFileBytes(path));
+    std::string pending = PendingRenames();
+    EXPECT_NE(std::string::npos, pending.find("KVHELD.MIF")) << pending;
+    MifFileName[0] = 0;
+    DeleteFileA(path.c_str());
+}
+
+} // namespace
