@@ -1,5 +1,6 @@
 #include "paths.h"
 #include "text.h"
+#include <stdlib.h>
 #include <string.h>
 
 int FindFirstEntry(const char *pattern, FindRecord *rec)
@@ -43,6 +44,102 @@ const char *FileNamePart(const char *path)
 {
     const char *slash = strrchr(path, '\\');
     return slash ? slash + 1 : path;
+}
+
+// --- the look-up cache ---------------------------------------------------
+
+int LookupCacheOff;
+long DirectorySearches;
+
+struct Lookup {
+    Lookup *Next;
+    unsigned Hash;
+    int Found;
+    char *Probe, *LongName, *ShortName;
+};
+enum { LOOKUP_BUCKETS = 8192 };
+static Lookup **LookupTable;
+
+static unsigned ProbeHash(const char *text)
+{
+    unsigned h = 2166136261u;
+    for (; *text; text++)
+        h = (h ^ (unsigned char)*text) * 16777619u;
+    return h;
+}
+
+static char *HeapText(const char *text)
+{
+    size_t n = strlen(text) + 1;
+    char *copy = (char *)malloc(n);
+    if (copy)
+        memcpy(copy, text, n);
+    return copy;
+}
+
+void BeginLookupCache(void)
+{
+    EndLookupCache();
+    if (!LookupCacheOff)
+        LookupTable = (Lookup **)calloc(LOOKUP_BUCKETS, sizeof(Lookup *));
+}
+
+void EndLookupCache(void)
+{
+    if (!LookupTable)
+        return;
+    for (int i = 0; i < LOOKUP_BUCKETS; i++)
+        for (Lookup *e = LookupTable[i], *next; e; e = next) {
+            next = e->Next;
+            free(e->Probe);
+            free(e->LongName);
+            free(e->ShortName);
+            free(e);
+        }
+    free(LookupTable);
+    LookupTable = NULL;
+}
+
+// The entry the search of probe finds: its long and short names. 0 = found.
+static int LookUp(const char *probe, char *longName, char *shortName)
+{
+    unsigned h = ProbeHash(probe);
+    Lookup **bucket = LookupTable ? &LookupTable[h % LOOKUP_BUCKETS] : NULL;
+    if (bucket)
+        for (Lookup *e = *bucket; e; e = e->Next)
+            if (e->Hash == h && strcmp(e->Probe, probe) == 0) {
+                if (e->Found) {
+                    CopyText(longName, MAX_PATH, e->LongName);
+                    CopyText(shortName, 14, e->ShortName);
+                }
+                return e->Found ? 0 : 1;
+            }
+    FindRecord rec;
+    DirectorySearches++;
+    int found = FindFirstEntry(probe, &rec) == 0;
+    if (found) {
+        CopyText(longName, MAX_PATH, rec.Name);
+        CopyText(shortName, 14, rec.Data.cAlternateFileName);
+    }
+    EndFind(&rec);
+    Lookup *e = bucket ? (Lookup *)calloc(1, sizeof(Lookup)) : NULL;
+    if (e) {
+        e->Hash = h;
+        e->Found = found;
+        e->Probe = HeapText(probe);
+        e->LongName = HeapText(found ? longName : "");
+        e->ShortName = HeapText(found ? shortName : "");
+        if (e->Probe && e->LongName && e->ShortName) {
+            e->Next = *bucket;
+            *bucket = e;
+        } else {
+            free(e->Probe);
+            free(e->LongName);
+            free(e->ShortName);
+            free(e);
+        }
+    }
+    return found ? 0 : 1;
 }
 
 // A component that a directory search would treat as a pattern, or that
@@ -105,19 +202,14 @@ void NormalizePath(char *path, size_t cap, int longNames)
         const char *end = strchr(work + pos, '\\');
         size_t len = end ? (size_t)(end - (work + pos)) : strlen(work + pos);
         if (IsSearchableName(work + pos, len)) {
-            char probe[2 * MAX_PATH];
+            char probe[2 * MAX_PATH], longName[MAX_PATH], shortName[14];
             CopyTextN(probe, sizeof probe, work, pos + len);
-            FindRecord rec;
-            if (FindFirstEntry(probe, &rec) == 0) {
-                const char *found = (!longNames && rec.Data.cAlternateFileName[0])
-                                        ? rec.Data.cAlternateFileName
-                                        : rec.Name;
+            if (LookUp(probe, longName, shortName) == 0) {
+                const char *found = (!longNames && shortName[0]) ? shortName : longName;
                 size_t flen = strlen(found);
                 size_t total = strlen(work) - len + flen;
-                if (total >= cap) {
-                    EndFind(&rec);
+                if (total >= cap)
                     return;     // the found name would not fit: keep the path as given
-                }
                 char rest[2 * MAX_PATH];
                 CopyText(rest, sizeof rest, work + pos + len);
                 work[pos] = 0;
@@ -125,7 +217,6 @@ void NormalizePath(char *path, size_t cap, int longNames)
                 AppendText(work, sizeof work, rest);
                 len = flen;
             }
-            EndFind(&rec);
         }
         pos += len;
         if (work[pos] == '\\')

@@ -25,6 +25,15 @@ int FileExists(const char *path);
 // fit, the whole path is left unchanged.
 void NormalizePath(char *path, size_t cap, int longNames);
 
+// Directory look-ups of NormalizePath remembered between Begin and End
+// (a log is read while nothing on disk changes): the same path is searched
+// once, whatever its result. LookupCacheOff switches it off (tests compare).
+void BeginLookupCache(void);
+void EndLookupCache(void);
+extern int LookupCacheOff;
+// Searches made by NormalizePath so far (for the benchmark).
+extern long DirectorySearches;
+
 // Position just behind the last backslash, or the start of the path.
 char *FileNamePart(char *path);
 const char *FileNamePart(const char *path);

@@ -936,6 +936,14 @@ static int DirForm(const char *value, char *out, size_t cap, int convert)
     return AppendText(out, cap, "\\") != TEXT_FIT;
 }
 
+static int Backslashes(const char *text)
+{
+    int n = 0;
+    for (; *text; text++)
+        n += *text == '\\';
+    return n;
+}
+
 static void ReadMadeDir(const char *value, char *installRootDir)
 {
     char path[INV_PATH_CAP];
@@ -943,13 +951,17 @@ static void ReadMadeDir(const char *value, char *installRootDir)
         RefusePath("DIR", value);
         return;
     }
-    // Cut the install root back to the outermost made directory above the log.
-    char shortForm[INV_PATH_CAP];
-    CopyText(shortForm, sizeof shortForm, path);
-    NormalizePath(shortForm, sizeof shortForm, 0);
-    size_t shortLen = strlen(shortForm);
-    if (strlen(installRootDir) >= shortLen && TextEqualNoCaseN(installRootDir, shortForm, shortLen))
-        installRootDir[shortLen] = 0;
+    // Cut the install root back to the outermost made directory above the
+    // log. Normalising keeps the number of backslashes, so a value with more
+    // of them than the root cannot lead it and needs no directory search.
+    if (LookupCacheOff || Backslashes(path) <= Backslashes(installRootDir)) {
+        char shortForm[INV_PATH_CAP];
+        CopyText(shortForm, sizeof shortForm, path);
+        NormalizePath(shortForm, sizeof shortForm, 0);
+        size_t shortLen = strlen(shortForm);
+        if (strlen(installRootDir) >= shortLen && TextEqualNoCaseN(installRootDir, shortForm, shortLen))
+            installRootDir[shortLen] = 0;
+    }
 
     int slot = FindDir(path, 0);
     if (slot >= 0) {
@@ -1466,6 +1478,7 @@ static int IndexExisting(void)
 
 static void EndReading(void)
 {
+    EndLookupCache();
     if (LogFile != HFILE_ERROR)
         _lclose(LogFile);
     LogFile = HFILE_ERROR;
@@ -1492,6 +1505,7 @@ int ReadInstallLog(const char *logPath, char *installRootDir)
     LastInstallOffset = 0;
     AnsiLog = 0;
     installRootDir[0] = 0;
+    BeginLookupCache();
     if (IndexExisting() != 0) {
         // Without the indexes nothing could be merged: refuse rather than
         // build a wrong inventory.
