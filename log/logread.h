@@ -1,26 +1,9 @@
-// The installation log reader: the buffered line reader and ReadInstallLog,
-// which fills the inventory from the log.
+// The installation log reader: ReadInstallLog fills the inventory from the
+// log (the line reader it uses is in linereader.h).
 #pragma once
 #include <windows.h>
 #include <stddef.h>
-
-// Line reader state: LogBuffer (state.h) holds LogBufferLen bytes read from
-// file offset LogBufferBase; LogBufferPos is the next unread byte.
-extern long LogBufferBase;
-extern int LogBufferPos, LogBufferLen;
-
-// Call before reading another file from its start.
-void ResetLineReader(void);
-// Reads the next line: CR ends a line, LF is dropped wherever it stands.
-// keepEmpty 0 skips empty lines; 1 returns them. Result 1 when a line end
-// was read, 0 at end of file (line then holds what stood before it, maybe
-// nothing). A line longer than cap - 1 characters is read to its end, but
-// only its start is kept and *tooLong is set (tooLong may be null).
-int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong);
-// File offset of the first character of the line just read.
-long LastLineOffset(void);
-// Whether the line just read held a NUL byte (its text then ends early).
-int LastLineHadNul(void);
+#include "linereader.h"
 
 // The service control manager opener of the administrator check; tests
 // put a double here to play a user without administrator rights.

@@ -1,0 +1,458 @@
+// The readers of file, edited-file, service, INI, program and icon lines,
+// with the look-up indexes that merge repeated lines into one entry.
+#include "readstate.h"
+#include "../app/paths.h"
+#include "../app/text.h"
+#include <stdlib.h>
+#include <string.h>
+
+FileIndex AppFiles, SysFiles;
+SlotIndex EditIndex, NewIniIndex, IniIndex, RegKeyIndex, RegTreeIndex, RegValueIndex, IconIndex,
+    ProgramIndex, ServiceIndex;
+
+int AppendIndexed(EntryList *list, SlotIndex *ix, void *entry, unsigned hash)
+{
+    if (ix->Count != list->Count || IndexReserve(ix) != 0) {
+        free(entry);
+        return 1;
+    }
+    if (ListAppend(list, entry) != 0)
+        return 1;
+    IndexPut(ix, hash);
+    return 0;
+}
+
+// --- file entries ---
+
+unsigned PathHash(const char *path)
+{
+    return HashText(HASH_START, path);
+}
+
+unsigned IniHash(const char *file, const char *section, const char *item)
+{
+    return HashText(HashText(HashText(HASH_START, file), section), item);
+}
+
+unsigned IconHash(const char *group, const char *name)
+{
+    return HashText(HashText(HASH_START, group), name);
+}
+
+unsigned RegTreeHash(const char *key, int root)
+{
+    return HashNumber(HashText(HASH_START, key), root);
+}
+
+unsigned RegKeyHash(const char *key, const char *name, int root)
+{
+    return HashNumber(HashText(HashText(HASH_START, key), name), root);
+}
+
+unsigned RegValueHash(const char *key, const char *name, int root, int type)
+{
+    return HashNumber(RegKeyHash(key, name, root), type);
+}
+
+// The lowest slot whose path matches, or -1.
+static int FindFile(const FileIndex *fx, const EntryList *list, const char *path)
+{
+    unsigned h = PathHash(path);
+    int best = -1;
+    for (int s = IndexFirst(&fx->Paths, h); s >= 0; s = IndexNext(&fx->Paths, s)) {
+        if (fx->Paths.Hashes[s] != h)
+            continue;
+        if (TextEqualNoCase(ENTRY_AT(FileEntry, *list, s)->Path, path) && (best < 0 || s < best))
+            best = s;
+    }
+    return best;
+}
+
+static int AppendFile(FileIndex *fx, EntryList *list, FileEntry *entry)
+{
+    if (fx->Names.Count != list->Count || IndexReserve(&fx->Names) != 0) {
+        free(entry);
+        return 1;
+    }
+    if (AppendIndexed(list, &fx->Paths, entry, PathHash(entry->Path)) != 0)
+        return 1;
+    IndexPut(&fx->Names, PathHash(FileNamePart(entry->Path)));
+    return 0;
+}
+
+void FreeFileIndex(FileIndex *fx)
+{
+    for (int i = 0; i < fx->LongCap; i++)
+        free(fx->LongForms[i]);
+    free(fx->LongForms);
+    IndexFree(&fx->Paths);
+    IndexFree(&fx->Names);
+    memset(fx, 0, sizeof *fx);
+}
+
+// "File Copy: ", "Shell Link: ", "File Overwrite: " and their "Backup Copy: ".
+int ReadFileLine(const char *value, int overwrite, int nonSystem, int sharedIgnored)
+{
+    char path[INV_PATH_CAP], backup[INV_PATH_CAP] = "";
+    PathForm(value, path, sizeof path);
+    const char *v;
+    int found = Follow("Backup Copy: ", &v);
+    if (found == TAG_TOO_LONG)
+        return LINE_USED;       // a backup copy we cannot name: leave the file alone
+    if (found == TAG_FOUND)
+        PathForm(v, backup, sizeof backup);
+    int result = AfterGroup(found);
+    int hasBackup = backup[0] != 0;
+    if (!UsablePath(path, 1) || (hasBackup && !UsablePath(backup, 0))) {
+        RefusePath("FILE", hasBackup && UsablePath(path, 1) ? backup : path);
+        return result;
+    }
+    if (hasBackup)
+        HaveBackups = 1;
+    // Overwriting a registered shared DLL counts like copying it.
+    if (overwrite && !hasBackup && Version4OrLater && IsSharedDll(path))
+        overwrite = 0;
+    if (OnFloppy(path) || (overwrite && !hasBackup) || !FileExists(path))
+        return result;
+
+    int sys = IsSystemDirectory(path);
+    EntryList *list = sys ? &SysFileList : &AppFileList;
+    FileIndex *fx = sys ? &SysFiles : &AppFiles;
+    int slot = FindFile(fx, list, path);
+    if (slot >= 0) {
+        FileEntry *e = ENTRY_AT(FileEntry, *list, slot);
+        e->CopyInstall = InstallCount;
+        if (!sharedIgnored)
+            e->SharedInstall = InstallCount;
+        if (hasBackup) {
+            CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+            e->BackupInstall = InstallCount;
+        }
+        return result;
+    }
+    FileEntry *e = (FileEntry *)NewEntry(sizeof(FileEntry));
+    if (!e)
+        return result;
+    CopyText(e->Path, sizeof e->Path, path);
+    CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+    e->Selected = sys && nonSystem;
+    e->Created = !hasBackup;
+    e->CopyInstall = e->BackupInstall = InstallCount;
+    e->SharedInstall = sharedIgnored ? 0 : InstallCount;
+    AppendFile(fx, list, e);
+    return result;
+}
+
+void MarkDevice(const char *value)
+{
+    char path[INV_PATH_CAP];
+    PathForm(value, path, sizeof path);
+    if (!UsablePath(path, 0)) {
+        RefusePath("DEVICE", path);
+        return;
+    }
+    unsigned h = PathHash(path);
+    FileIndex *indexes[2] = {&AppFiles, &SysFiles};
+    EntryList *lists[2] = {&AppFileList, &SysFileList};
+    for (int k = 0; k < 2; k++)
+        for (int s = IndexFirst(&indexes[k]->Paths, h); s >= 0; s = IndexNext(&indexes[k]->Paths, s)) {
+            FileEntry *e = ENTRY_AT(FileEntry, *lists[k], s);
+            if (indexes[k]->Paths.Hashes[s] == h && TextEqualNoCase(e->Path, path))
+                e->DeviceInstall = InstallCount;
+        }
+}
+
+// The long form of a file entry's path, made once: nothing on disk changes
+// while the log is read. The cache is only made when first needed.
+static const char *LongFormOf(FileIndex *fx, const EntryList *list, int slot)
+{
+    const char *path = ENTRY_AT(FileEntry, *list, slot)->Path;
+    if (slot >= fx->LongCap) {
+        int grown = list->Capacity > slot ? list->Capacity : slot + 1;
+        char **forms = (char **)realloc(fx->LongForms, (size_t)grown * sizeof(char *));
+        if (!forms)
+            return NULL;
+        memset(forms + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
+        fx->LongForms = forms;
+        fx->LongCap = grown;
+    }
+    if (!fx->LongForms[slot]) {
+        char form[INV_PATH_CAP];
+        CopyText(form, sizeof form, path);
+        NormalizePath(form, sizeof form, 1);
+        fx->LongForms[slot] = _strdup(form);
+        if (!fx->LongForms[slot])
+            return NULL;
+    }
+    return fx->LongForms[slot];
+}
+
+// Marks every file entry whose path, in long form, is the value's long form.
+// An entry can only match when its last component is the file's long or
+// short name, so only entries with one of those two names are compared, and
+// only those spelt differently from the value are normalised themselves
+// (the same text, in any case, normalises to the same long form).
+void MarkSelfRegister(const char *value)
+{
+    char given[INV_PATH_CAP], longForm[INV_PATH_CAP], shortName[MAX_PATH] = "";
+    PathForm(value, given, sizeof given);
+    if (!UsablePath(given, 0)) {
+        RefusePath("SERVER", given);
+        return;
+    }
+    CopyText(longForm, sizeof longForm, given);
+    NormalizePath(longForm, sizeof longForm, 1);
+    WIN32_FIND_DATAA found;
+    HANDLE h = strpbrk(longForm, "*?") ? INVALID_HANDLE_VALUE : FindFirstFileA(longForm, &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        CopyText(shortName, sizeof shortName, found.cAlternateFileName);
+        FindClose(h);
+    }
+    const char *names[2] = {FileNamePart(longForm), shortName};
+    int nameCount = shortName[0] && !TextEqualNoCase(names[0], shortName) ? 2 : 1;
+    FileIndex *indexes[2] = {&AppFiles, &SysFiles};
+    EntryList *lists[2] = {&AppFileList, &SysFileList};
+    for (int k = 0; k < 2; k++)
+        for (int n = 0; n < nameCount; n++) {
+            unsigned hash = PathHash(names[n]);
+            SlotIndex *ix = &indexes[k]->Names;
+            for (int s = IndexFirst(ix, hash); s >= 0; s = IndexNext(ix, s)) {
+                if (ix->Hashes[s] != hash)
+                    continue;
+                FileEntry *e = ENTRY_AT(FileEntry, *lists[k], s);
+                const char *entryLong;
+                if (TextEqualNoCase(e->Path, given) || TextEqualNoCase(e->Path, longForm) ||
+                    ((entryLong = LongFormOf(indexes[k], lists[k], s)) && TextEqualNoCase(entryLong, longForm)))
+                    e->RegisterInstall = InstallCount;
+            }
+        }
+}
+
+// "File Edit: " with its "Backup Copy: ".
+int ReadEditLine(const char *value)
+{
+    char path[INV_PATH_CAP], backup[INV_PATH_CAP] = "";
+    PathForm(value, path, sizeof path);
+    const char *v;
+    int found = Follow("Backup Copy: ", &v);
+    if (found == TAG_TOO_LONG)
+        return LINE_USED;
+    if (found == TAG_FOUND)
+        PathForm(v, backup, sizeof backup);
+    int result = AfterGroup(found);
+    if (backup[0] && (!UsablePath(path, 0) || !UsablePath(backup, 0))) {
+        RefusePath("FILE", UsablePath(path, 0) ? backup : path);
+        return result;
+    }
+    if (!backup[0] || OnFloppy(path) || !FileExists(path))
+        return result;
+    unsigned h = PathHash(path);
+    int best = -1;
+    for (int s = IndexFirst(&EditIndex, h); s >= 0; s = IndexNext(&EditIndex, s))
+        if (EditIndex.Hashes[s] == h && TextEqualNoCase(ENTRY_AT(EditEntry, EditFileList, s)->Path, path) &&
+            (best < 0 || s < best))
+            best = s;
+    if (best >= 0) {
+        EditEntry *e = ENTRY_AT(EditEntry, EditFileList, best);
+        e->InstallNo = InstallCount;
+        CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+        return result;
+    }
+    EditEntry *e = (EditEntry *)NewEntry(sizeof(EditEntry));
+    if (!e)
+        return result;
+    CopyText(e->Path, sizeof e->Path, path);
+    CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+    e->InstallNo = InstallCount;
+    AppendIndexed(&EditFileList, &EditIndex, e, h);
+    return result;
+}
+
+void ReadService(const char *value)
+{
+    unsigned h = PathHash(value);
+    int best = -1;
+    for (int s = IndexFirst(&ServiceIndex, h); s >= 0; s = IndexNext(&ServiceIndex, s))
+        if (ServiceIndex.Hashes[s] == h && TextEqualNoCase(ENTRY_AT(ServiceEntry, ServiceList, s)->Name, value) &&
+            (best < 0 || s < best))
+            best = s;
+    if (best >= 0) {
+        ENTRY_AT(ServiceEntry, ServiceList, best)->InstallNo = InstallCount;
+        return;
+    }
+    ServiceEntry *e = (ServiceEntry *)NewEntry(sizeof(ServiceEntry));
+    if (!e)
+        return;
+    CopyText(e->Name, sizeof e->Name, value);
+    e->InstallNo = InstallCount;
+    AppendIndexed(&ServiceList, &ServiceIndex, e, h);
+}
+
+// "INI New: " + "INI File: ", then the "INI " lines of that file are passed over.
+int ReadNewIni(void)
+{
+    const char *v;
+    int found = Follow("INI File: ", &v);
+    if (found != TAG_FOUND)
+        return AfterGroup(found);
+    char path[INV_PATH_CAP];
+    PathForm(v, path, sizeof path);
+    int result = LINE_USED;
+    while (ReadNext()) {
+        if (!StartsWithNoCase(Line, "INI ") || Line[4] == 'F' || Line[4] == 'f' || Line[4] == 'N' ||
+            Line[4] == 'n') {
+            result = LINE_HANDED_BACK;
+            break;
+        }
+    }
+    if (!UsablePath(path, 0)) {
+        RefusePath("INIFILE", path);
+        return result;
+    }
+    if (OnFloppy(path) || !FileExists(path))
+        return result;
+    unsigned h = PathHash(path);
+    int best = -1;
+    for (int s = IndexFirst(&NewIniIndex, h); s >= 0; s = IndexNext(&NewIniIndex, s))
+        if (NewIniIndex.Hashes[s] == h && TextEqualNoCase(ENTRY_AT(NewIniEntry, NewIniList, s)->Path, path) &&
+            (best < 0 || s < best))
+            best = s;
+    if (best >= 0) {
+        ENTRY_AT(NewIniEntry, NewIniList, best)->InstallNo = InstallCount;
+        return result;
+    }
+    NewIniEntry *e = (NewIniEntry *)NewEntry(sizeof(NewIniEntry));
+    if (!e)
+        return result;
+    CopyText(e->Path, sizeof e->Path, path);
+    e->InstallNo = InstallCount;
+    AppendIndexed(&NewIniList, &NewIniIndex, e, h);
+    return result;
+}
+
+// "INI File: " with "INI Sect: ", "INI Item: ", "INI Val: " and an optional "INI Old: ".
+int ReadIniChange(const char *value)
+{
+    IniEntry c;
+    memset(&c, 0, sizeof c);
+    PathForm(value, c.File, sizeof c.File);
+    static const char *const musts[3] = {"INI Sect: ", "INI Item: ", "INI Val: "};
+    char *fields[3] = {c.Section, c.Item, NULL};
+    const char *v;
+    for (int i = 0; i < 3; i++) {
+        int found = Follow(musts[i], &v);
+        if (found != TAG_FOUND)
+            return AfterGroup(found);
+        if (fields[i])
+            CopyText(fields[i], NAME_CAP, v);
+    }
+    int found = Follow("INI Old: ", &v);
+    if (found == TAG_TOO_LONG)
+        return LINE_USED;       // an old value we cannot hold is not restored wrongly
+    if (found == TAG_FOUND)
+        CopyText(c.OldValue, sizeof c.OldValue, v);
+    int result = AfterGroup(found);
+    if (!UsablePath(c.File, 0)) {
+        RefusePath("INI", c.File);
+        return result;
+    }
+    if (OnFloppy(c.File))
+        return result;
+    char now[256];
+    GetPrivateProfileStringA(c.Section, c.Item, "", now, sizeof now, c.File);
+    if (!now[0])
+        return result;
+    CopyText(c.LastOldValue, sizeof c.LastOldValue, c.OldValue);
+    c.InstallNo = InstallCount;
+
+    unsigned h = IniHash(c.File, c.Section, c.Item);
+    int best = -1;
+    for (int s = IndexFirst(&IniIndex, h); s >= 0; s = IndexNext(&IniIndex, s)) {
+        IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, s);
+        if (IniIndex.Hashes[s] == h && TextEqualNoCase(e->File, c.File) &&
+            TextEqualNoCase(e->Section, c.Section) && TextEqualNoCase(e->Item, c.Item) &&
+            (best < 0 || s < best))
+            best = s;
+    }
+    if (best >= 0) {
+        // A repeat keeps the value from before the first installation and
+        // takes the one from before the latest, for a rollback.
+        IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, best);
+        CopyText(e->LastOldValue, sizeof e->LastOldValue, c.OldValue);
+        e->InstallNo = InstallCount;
+        return result;
+    }
+    IniEntry *e = (IniEntry *)NewEntry(sizeof(IniEntry));
+    if (!e)
+        return result;
+    memcpy(e, &c, sizeof c);
+    AppendIndexed(&IniEntryList, &IniIndex, e, h);
+    return result;
+}
+
+// "Execute Path: " / "Execute Program: " with an optional "Execute Name: ".
+int ReadProgram(const char *value)
+{
+    char command[INV_PATH_CAP];
+    CopyText(command, sizeof command, value);
+    unsigned h = PathHash(command);
+    int best = -1;
+    for (int s = IndexFirst(&ProgramIndex, h); s >= 0; s = IndexNext(&ProgramIndex, s))
+        if (ProgramIndex.Hashes[s] == h &&
+            TextEqualNoCase(ENTRY_AT(ProgramEntry, ProgramList, s)->CommandLine, command) &&
+            (best < 0 || s < best))
+            best = s;
+    if (best >= 0) {
+        ENTRY_AT(ProgramEntry, ProgramList, best)->InstallNo = InstallCount;
+        return LINE_USED;
+    }
+    ProgramEntry *e = (ProgramEntry *)NewEntry(sizeof(ProgramEntry));
+    if (!e)
+        return LINE_USED;
+    CopyText(e->CommandLine, sizeof e->CommandLine, command);
+    e->InstallNo = InstallCount;
+    const char *v;
+    // A display name too long to hold is left out; the program still runs.
+    int found = Follow("Execute Name: ", &v);
+    if (found == TAG_FOUND)
+        CopyText(e->Name, sizeof e->Name, v);
+    AppendIndexed(&ProgramList, &ProgramIndex, e, h);
+    return AfterGroup(found);
+}
+
+// "Icon Group: " with "Icon Name: " and "Icon Cmd: ".
+int ReadIcon(const char *value)
+{
+    char group[NAME_CAP], name[NAME_CAP];
+    CopyText(group, sizeof group, value);
+    const char *v;
+    int found = Follow("Icon Name: ", &v);
+    if (found != TAG_FOUND)
+        return AfterGroup(found);
+    CopyText(name, sizeof name, v);
+    found = Follow("Icon Cmd: ", &v);
+    if (found != TAG_FOUND)
+        return AfterGroup(found);
+    unsigned h = IconHash(group, name);
+    int best = -1;
+    for (int s = IndexFirst(&IconIndex, h); s >= 0; s = IndexNext(&IconIndex, s)) {
+        IconEntry *e = ENTRY_AT(IconEntry, IconList, s);
+        if (IconIndex.Hashes[s] == h && TextEqualNoCase(e->Group, group) && TextEqualNoCase(e->Name, name) &&
+            (best < 0 || s < best))
+            best = s;
+    }
+    if (best >= 0) {
+        IconEntry *e = ENTRY_AT(IconEntry, IconList, best);
+        CopyText(e->Command, sizeof e->Command, v);
+        return LINE_USED;
+    }
+    IconEntry *e = (IconEntry *)NewEntry(sizeof(IconEntry));
+    if (!e)
+        return LINE_USED;
+    CopyText(e->Group, sizeof e->Group, group);
+    CopyText(e->Name, sizeof e->Name, name);
+    CopyText(e->Command, sizeof e->Command, v);
+    e->InstallNo = InstallCount;
+    AppendIndexed(&IconList, &IconIndex, e, h);
+    return LINE_USED;
+}

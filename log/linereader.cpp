@@ -1,0 +1,79 @@
+// The buffered line reader: the log, and SYSTEM.INI when device lines are
+// disabled. CR ends a line, LF is dropped wherever it stands.
+#include "linereader.h"
+#include "../app/state.h"
+#include <string.h>
+
+long LogBufferBase;
+int LogBufferPos, LogBufferLen;
+static long LineStart;
+static int LineNul;         // the line just read held a NUL byte
+
+void ResetLineReader(void)
+{
+    ZeroMemory(LogBuffer, sizeof LogBuffer);
+    LogBufferPos = LogBufferLen = 0;
+    LogBufferBase = 0;
+    LineStart = 0;
+}
+
+// Next byte of the file, or -1 at its end.
+static int NextByte(HFILE file)
+{
+    if (LogBufferPos >= LogBufferLen) {
+        if (LogBufferLen > 0)
+            LogBufferBase += LogBufferLen;
+        LogBufferLen = (int)_lread(file, LogBuffer, sizeof LogBuffer);
+        LogBufferPos = 0;
+        if (LogBufferLen <= 0 || LogBufferLen == (int)HFILE_ERROR) {
+            LogBufferLen = 0;
+            return -1;
+        }
+    }
+    return (unsigned char)LogBuffer[LogBufferPos++];
+}
+
+int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong)
+{
+    if (tooLong)
+        *tooLong = 0;
+    for (;;) {
+        size_t len = 0;
+        int started = 0;
+        int c;
+        LineNul = 0;
+        while ((c = NextByte(file)) != -1 && c != '\r') {
+            if (c == '\n')
+                continue;
+            if (!started) {
+                LineStart = LogBufferBase + LogBufferPos - 1;
+                started = 1;
+            }
+            if (c == 0)
+                LineNul = 1;
+            if (len + 1 < cap)
+                line[len++] = (char)c;
+            else if (tooLong)
+                *tooLong = 1;
+        }
+        if (cap)
+            line[len] = 0;
+        if (c == -1)
+            return 0;
+        if (started || keepEmpty) {
+            if (!started)
+                LineStart = LogBufferBase + LogBufferPos - 1;
+            return 1;
+        }
+    }
+}
+
+long LastLineOffset(void)
+{
+    return LineStart;
+}
+
+int LastLineHadNul(void)
+{
+    return LineNul;
+}
