@@ -9,7 +9,7 @@ enum {
     INV_PATH_CAP = 260,      // inventory paths, SystemDir
     SCRATCH_CAP = 16384,
     DIALOG_TEXT_CAP = 1024,
-    LOG_BUFFER_CAP = 1024,
+    LOG_BUFFER_CAP = 32768,  // the line reader reads in large blocks
     HEADER_CAP = 128,        // the log's header values
     GROUP_SLOTS = 128        // Program Manager group-name table
 };

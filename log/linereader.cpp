@@ -17,20 +17,18 @@ void ResetLineReader(void)
     LineStart = 0;
 }
 
-// Next byte of the file, or -1 at its end.
-static int NextByte(HFILE file)
+// Reads the next block when the buffer is used up. 0 at the end of the file.
+static int Refill(HFILE file)
 {
-    if (LogBufferPos >= LogBufferLen) {
-        if (LogBufferLen > 0)
-            LogBufferBase += LogBufferLen;
-        LogBufferLen = (int)_lread(file, LogBuffer, sizeof LogBuffer);
-        LogBufferPos = 0;
-        if (LogBufferLen <= 0 || LogBufferLen == (int)HFILE_ERROR) {
-            LogBufferLen = 0;
-            return -1;
-        }
+    if (LogBufferLen > 0)
+        LogBufferBase += LogBufferLen;
+    LogBufferLen = (int)_lread(file, LogBuffer, sizeof LogBuffer);
+    LogBufferPos = 0;
+    if (LogBufferLen <= 0 || LogBufferLen == (int)HFILE_ERROR) {
+        LogBufferLen = 0;
+        return 0;
     }
-    return (unsigned char)LogBuffer[LogBufferPos++];
+    return 1;
 }
 
 int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong)
@@ -39,26 +37,36 @@ int ReadLogLine(HFILE file, char *line, size_t cap, int keepEmpty, int *tooLong)
         *tooLong = 0;
     for (;;) {
         size_t len = 0;
-        int started = 0;
-        int c;
+        int started = 0, ended = 0;
         LineNul = 0;
-        while ((c = NextByte(file)) != -1 && c != '\r') {
-            if (c == '\n')
-                continue;
-            if (!started) {
-                LineStart = LogBufferBase + LogBufferPos - 1;
-                started = 1;
+        // The buffer is scanned in place, a block at a time.
+        while (!ended && (LogBufferPos < LogBufferLen || Refill(file))) {
+            const unsigned char *buf = (const unsigned char *)LogBuffer;
+            int pos = LogBufferPos, end = LogBufferLen;
+            while (pos < end) {
+                unsigned char c = buf[pos++];
+                if (c == '\r') {
+                    ended = 1;
+                    break;
+                }
+                if (c == '\n')
+                    continue;
+                if (!started) {
+                    LineStart = LogBufferBase + pos - 1;
+                    started = 1;
+                }
+                if (c == 0)
+                    LineNul = 1;
+                if (len + 1 < cap)
+                    line[len++] = (char)c;
+                else if (tooLong)
+                    *tooLong = 1;
             }
-            if (c == 0)
-                LineNul = 1;
-            if (len + 1 < cap)
-                line[len++] = (char)c;
-            else if (tooLong)
-                *tooLong = 1;
+            LogBufferPos = pos;
         }
         if (cap)
             line[len] = 0;
-        if (c == -1)
+        if (!ended)
             return 0;
         if (started || keepEmpty) {
             if (!started)
