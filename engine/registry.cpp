@@ -140,8 +140,10 @@ int KeyHoldsSomething(HKEY key)
 void RemoveRegistryValue(RegKeyEntry *entry)
 {
     HKEY root = RootKeyFor(entry->Root);
-    if (!root || !IsUsableKey(entry->Key))
-        return;
+    if (!root || !IsUsableKey(entry->Key)) {
+        RecordRefusal("REGKEY", entry->Key, "BAD-PATH", entry->InstallNo);
+        return;         // no root, or the text names the root itself
+    }
     for (int first = 1; entry->Key[0]; first = 0) {
         HKEY key;
         if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
@@ -206,10 +208,13 @@ static int DeleteTree(HKEY rootKey, const char *keyPath)
 int DeleteRegistryTree(const char *keyPath, int root, unsigned short installNo)
 {
     HKEY rootKey = RootKeyFor(root);
-    if (!rootKey || !IsUsableKey(keyPath))
+    if (!rootKey) {
+        RecordRefusal("REGTREE", keyPath, "BAD-PATH", installNo);
         return 0;
-    // A tree is taken only as plainly spelt: its sub-keys' paths are made
-    // from its text, and an odd spelling could name another key.
+    }
+    // A tree is taken only as plainly spelt, never empty (the root): its
+    // sub-keys' paths are made from its text, and an odd spelling could name
+    // another key.
     if (!IsPlainKey(keyPath)) {
         RecordRefusal("REGTREE", keyPath, "BAD-PATH", installNo);
         return 0;

@@ -14,7 +14,8 @@ int ConvertRegistryData(char *data, size_t cap, int type);
 // Writes the recorded old data back into an existing key.
 void RestoreRegistryValue(RegValueEntry *entry);
 // Deletes the created value, then the key and each parent left empty.
-// Shortens entry->Key as it climbs.
+// Shortens entry->Key as it climbs. A protected key (keyguard.h) is never
+// deleted, even when emptied: the walk stops there and records it.
 void RemoveRegistryValue(RegKeyEntry *entry);
 // Deletes key with all its sub-keys, depth first. A protected key (see
 // keyguard.h) or one not plainly spelt is refused whole and recorded with

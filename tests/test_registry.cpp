@@ -241,6 +241,7 @@ TEST_F(Registry, RemovalStopsBelowTheRoot)
 
 TEST_F(Registry, RootsAndEmptyKeysAreRefused)
 {
+    FreeRefusals();
     SetRegString(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", "1");
     RegKeyEntry e = {};
     e.Root = 1;
@@ -251,6 +252,11 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     DeleteRegistryTree("\\\\", 1);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, KeyOf("sentinel")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
+    // Each refusal is recorded.
+    ASSERT_EQ(4, RefusalCount());
+    for (int i = 0; i < 4; i++)
+        EXPECT_STREQ("BAD-PATH", RefusalAt(i)->Reason) << i;
+    FreeRefusals();
 
     // A root number outside the table touches nothing.
     CopyText(e.Key, sizeof e.Key, KeyOf("sentinel").c_str());
