@@ -3,6 +3,7 @@
 #include "state.h"
 #include "text.h"
 #include "../engine/files.h"
+#include "../log/refusals.h"
 #include "../resources/resource.h"
 #include <string.h>
 
@@ -38,6 +39,18 @@ void MakeTempName(char *buf, size_t cap, const char *target)
         buf[0] = 0;
 }
 
+// Whether text can stand as a key or value of a WININIT.INI record: an
+// equals sign or a line break from it would make another record (rename or
+// delete another file at the restart), so it holds neither, nor any other
+// control character.
+static int FitsInRecord(const char *text)
+{
+    for (const unsigned char *c = (const unsigned char *)text; *c; c++)
+        if (*c == '=' || *c < 0x20 || *c == 0x7F)
+            return 0;
+    return 1;
+}
+
 void ReplaceFileLater(const char *source, const char *target)
 {
     if (CopyFileA(source, target, FALSE)) {
@@ -61,6 +74,11 @@ void ReplaceFileLater(const char *source, const char *target)
     }
     NormalizePath(shortStaging, sizeof shortStaging, 0);
     NormalizePath(shortTarget, sizeof shortTarget, 0);
+    if (PlatformKind != PLATFORM_NT && (!FitsInRecord(shortTarget) || !FitsInRecord(shortStaging))) {
+        RecordRefusal("FILE", target, "BAD-PATH", 0);
+        DeleteFileA(staging);   // nothing recorded: the backup stays
+        return;
+    }
     RestartNeeded = 1;
     RemoveFile(source);
     if (PlatformKind == PLATFORM_NT) {
@@ -76,6 +94,10 @@ void DeleteAtRestart(const char *path)
 {
     if (PlatformKind == PLATFORM_NT) {
         MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    if (!FitsInRecord(path)) {
+        RecordRefusal("FILE", path, "BAD-PATH", 0);
         return;
     }
     char ini[PATH_CAP];

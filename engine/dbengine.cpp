@@ -82,12 +82,7 @@ int RemoveDatabaseEngine(void)
     DeleteRegistryTree(LinkKey, 2);
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, VendorKey, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
         return DB_GO_ON;
-    char name[NAME_CAP];
-    DWORD nameSize = sizeof name;
-    int holds = RegEnumValueA(key, 0, name, &nameSize, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-    nameSize = sizeof name;
-    holds = holds ||
-            RegEnumKeyExA(key, 0, name, &nameSize, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    int holds = KeyHoldsSomething(key);
     RegCloseKey(key);
     if (!holds)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, VendorKey);

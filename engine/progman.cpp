@@ -6,6 +6,7 @@
 #include "../app/state.h"
 #include "../app/text.h"
 #include "../log/inventory.h"
+#include "../log/refusals.h"
 #include "../ui/progress.h"
 
 enum {
@@ -88,6 +89,17 @@ static char *ClosingQuote(char *open)
         if (*p == '"')
             return p;
     return NULL;
+}
+
+// A name goes into a command only between double quotes, where brackets,
+// parentheses and commas are plain text; a name that holds a quote or a
+// control character could still end the argument, and is never sent.
+static int SafeName(const char *name)
+{
+    for (const unsigned char *c = (const unsigned char *)name; *c; c++)
+        if (*c == '"' || *c < 0x20 || *c == 0x7F)
+            return 0;
+    return 1;
 }
 
 static void SendNamed(const char *format, const char *name)
@@ -177,6 +189,14 @@ void RemoveProgmanItem(int index)
     if (index < 0 || index >= IconList.Count)
         return;
     const IconEntry *entry = ENTRY_AT(IconEntry, IconList, index);
+    if (!SafeName(entry->Name)) {
+        RecordRefusal("ICON", entry->Name, "BAD-PATH", entry->InstallNo);
+        return;
+    }
+    if (!SafeName(entry->Group)) {
+        RecordRefusal("GROUP", entry->Group, "BAD-PATH", entry->InstallNo);
+        return;
+    }
 
     for (int slot = 0; slot < GROUP_SLOTS && GroupNames[slot]; slot++) {
         char *desc = GroupNames[slot];
@@ -188,6 +208,7 @@ void RemoveProgmanItem(int index)
         char group[NAME_CAP];
         if (CopyTextN(group, sizeof group, desc + 1, (size_t)(close - desc - 1)) != TEXT_FIT)
             continue;           // a name that cannot be held whole is never sent
+        int groupSafe = SafeName(group);
         for (char *line = NextLine(close); line; line = NextLine(line)) {
             if (*line != '"')
                 continue;
@@ -207,12 +228,17 @@ void RemoveProgmanItem(int index)
             char item[NAME_CAP];
             if (!match || CopyTextN(item, sizeof item, line + 1, nameLen) != TEXT_FIT)
                 continue;
+            if (!groupSafe || !SafeName(item)) {
+                RecordRefusal(groupSafe ? "ICON" : "GROUP", groupSafe ? item : group, "BAD-PATH",
+                              entry->InstallNo);
+                continue;       // the item is left, and so is its group
+            }
             line[0] = '*';
-            SendNamed("[ShowGroup(%s,2)]", group);
-            SendNamed("[ShowGroup(%s,1)]", group);
-            SendNamed("[DeleteItem(%s)]", item);
+            SendNamed("[ShowGroup(\"%s\",2)]", group);
+            SendNamed("[ShowGroup(\"%s\",1)]", group);
+            SendNamed("[DeleteItem(\"%s\")]", item);
             if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP"))
-                SendNamed("[DeleteGroup(%s)]", group);
+                SendNamed("[DeleteGroup(\"%s\")]", group);
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "registry.h"
+#include "keyguard.h"
 #include "../app/text.h"
+#include "../log/refusals.h"
 #include <string.h>
 
 static HKEY const RootKeyTable[REG_ROOT_COUNT] = {
@@ -119,22 +121,29 @@ void RestoreRegistryValue(RegValueEntry *entry)
     RegCloseKey(key);
 }
 
-// Whether an open key still holds a value or a sub-key.
-static int KeyHoldsSomething(HKEY key)
+static int Found(LONG result)
+{
+    // A name longer than the buffer is still a value or a sub-key.
+    return result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
+}
+
+int KeyHoldsSomething(HKEY key)
 {
     char name[NAME_CAP];
     DWORD size = sizeof name;
-    if (RegEnumValueA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS)
+    if (Found(RegEnumValueA(key, 0, name, &size, NULL, NULL, NULL, NULL)))
         return 1;
     size = sizeof name;
-    return RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    return Found(RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL));
 }
 
 void RemoveRegistryValue(RegKeyEntry *entry)
 {
     HKEY root = RootKeyFor(entry->Root);
-    if (!root || !IsUsableKey(entry->Key))
-        return;
+    if (!root || !IsUsableKey(entry->Key)) {
+        RecordRefusal("REGKEY", entry->Key, "BAD-PATH", entry->InstallNo);
+        return;         // no root, or the text names the root itself
+    }
     for (int first = 1; entry->Key[0]; first = 0) {
         HKEY key;
         if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
@@ -145,6 +154,12 @@ void RemoveRegistryValue(RegKeyEntry *entry)
         RegCloseKey(key);
         if (holds)
             return;
+        // An emptied shared key (Run, Uninstall, a root's child...) is
+        // Windows' own, not the product's: the walk ends below it.
+        if (IsProtectedKey(entry->Root, entry->Key)) {
+            RecordRefusal("REGKEY", entry->Key, "PROTECTED", entry->InstallNo);
+            return;
+        }
         RegDeleteKeyA(root, entry->Key);
         char *slash = strrchr(entry->Key, '\\');
         if (slash)
@@ -177,6 +192,10 @@ static int DeleteTree(HKEY rootKey, const char *keyPath)
         DWORD size = sizeof name;
         LONG found = RegEnumKeyExA(key, skipped, name, &size, NULL, NULL, NULL, NULL);
         RegCloseKey(key);
+        if (found == ERROR_MORE_DATA) {
+            skipped++;          // a name that does not fit is never cut into another
+            continue;
+        }
         if (found != ERROR_SUCCESS)
             break;
         work[base] = 0;
@@ -186,9 +205,24 @@ static int DeleteTree(HKEY rootKey, const char *keyPath)
     return RegDeleteKeyA(rootKey, keyPath) == ERROR_SUCCESS;
 }
 
-void DeleteRegistryTree(const char *keyPath, int root)
+int DeleteRegistryTree(const char *keyPath, int root, unsigned short installNo)
 {
     HKEY rootKey = RootKeyFor(root);
-    if (rootKey && IsUsableKey(keyPath))
-        DeleteTree(rootKey, keyPath);
+    if (!rootKey) {
+        RecordRefusal("REGTREE", keyPath, "BAD-PATH", installNo);
+        return 0;
+    }
+    // A tree is taken only as plainly spelt, never empty (the root): its
+    // sub-keys' paths are made from its text, and an odd spelling could name
+    // another key.
+    if (!IsPlainKey(keyPath)) {
+        RecordRefusal("REGTREE", keyPath, "BAD-PATH", installNo);
+        return 0;
+    }
+    if (IsProtectedKey(root, keyPath)) {
+        RecordRefusal("REGTREE", keyPath, "PROTECTED", installNo);
+        return 0;
+    }
+    DeleteTree(rootKey, keyPath);
+    return 1;
 }

@@ -14,7 +14,13 @@ int ConvertRegistryData(char *data, size_t cap, int type);
 // Writes the recorded old data back into an existing key.
 void RestoreRegistryValue(RegValueEntry *entry);
 // Deletes the created value, then the key and each parent left empty.
-// Shortens entry->Key as it climbs.
+// Shortens entry->Key as it climbs. A protected key (keyguard.h) is never
+// deleted, even when emptied: the walk stops there and records it.
 void RemoveRegistryValue(RegKeyEntry *entry);
-// Deletes key with all its sub-keys, depth first.
-void DeleteRegistryTree(const char *key, int root);
+// Deletes key with all its sub-keys, depth first. A protected key (see
+// keyguard.h) or one not plainly spelt is refused whole and recorded with
+// installNo; result 0 then (and for an unknown root), else 1.
+int DeleteRegistryTree(const char *key, int root, unsigned short installNo = 0);
+// Whether an open key holds a value or a sub-key (a name too long for the
+// enumeration buffer counts).
+int KeyHoldsSomething(HKEY key);

@@ -175,7 +175,7 @@ static void RunExeServer(const char *path, int mode)
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return;
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    WaitForProcess(pi.hProcess);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 }

@@ -75,6 +75,60 @@ static void PrepareProgressPage(void)
     ProgressStarted = 1;
 }
 
+// Whether the prefix names an existing file, as it stands (exact) or, when
+// its name has no extension, with ".EXE" added, as the system would try it.
+static int NamesProgram(const char *prefix, int *exact)
+{
+    DWORD attrs = GetFileAttributesA(prefix);
+    if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        *exact = 1;
+        return 1;
+    }
+    *exact = 0;
+    if (strchr(FileNamePart(prefix), '.'))
+        return 0;
+    char withExe[INV_PATH_CAP + 8];
+    if (CopyText(withExe, sizeof withExe, prefix) != TEXT_FIT ||
+        AppendText(withExe, sizeof withExe, ".EXE") != TEXT_FIT)
+        return 0;
+    attrs = GetFileAttributesA(withExe);
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int QuoteCommandLine(const char *command, char *out, size_t cap)
+{
+    if (command[0] == '"')
+        return CopyText(out, cap, command);
+    // The longest leading part, up to a blank or the end, that names an
+    // existing file; a part found as it stands wins over one found with
+    // ".EXE" added. Blanks inside it must not let the system start the
+    // program named by its first word (C:\Program.exe for C:\Program Files\...).
+    size_t best = 0;
+    int bestExact = 0;
+    for (size_t end = 1; command[end - 1]; end++) {
+        if (command[end] != ' ' && command[end] != 0)
+            continue;
+        if (command[end - 1] == ' ' || command[end - 1] == '.' || end >= INV_PATH_CAP)
+            continue;           // the system would drop a trailing blank or dot
+        char prefix[INV_PATH_CAP];
+        CopyTextN(prefix, sizeof prefix, command, end);
+        int exact;
+        if (NamesProgram(prefix, &exact) && (exact || !bestExact)) {
+            best = end;
+            bestExact = exact;
+        }
+    }
+    if (!best)
+        return CopyText(out, cap, command);     // a bare name the system searches for
+    if (CopyText(out, cap, "\"") != TEXT_FIT)
+        return TEXT_CUT;
+    size_t used = strlen(out);
+    if (CopyTextN(out + used, cap - used, command, best) != TEXT_FIT ||
+        AppendText(out, cap, "\"") != TEXT_FIT)
+        return TEXT_CUT;
+    return AppendText(out, cap, command + best);
+}
+
 static void RunExternalProgram(ProgramEntry *p)
 {
     if (strchr(p->CommandLine, '\\'))
@@ -84,12 +138,15 @@ static void RunExternalProgram(ProgramEntry *p)
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    // CreateProcessA may write into the command line: give it a copy.
-    char command[INV_PATH_CAP];
-    CopyText(command, sizeof command, p->CommandLine);
+    // CreateProcessA may write into the command line: it gets a copy, with
+    // the program's path quoted.
+    char command[INV_PATH_CAP + 2];
+    if (QuoteCommandLine(p->CommandLine, command, sizeof command) != TEXT_FIT)
+        return;
     if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        // The uninstall goes on only after the program has done its work.
-        WaitForSingleObject(process.hProcess, INFINITE);
+        // The uninstall goes on only after the program has done its work;
+        // meanwhile the windows paint and Cancel can be pressed.
+        WaitForProcess(process.hProcess);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
@@ -254,7 +311,7 @@ static void DeleteRegistryTrees(void)
         RegTreeEntry *e = ENTRY_AT(RegTreeEntry, RegTreeList, i);
         if (Taken(e->Selected, e->InstallNo)) {
             ShowKey(P_REGTREE, e->Key);
-            DeleteRegistryTree(e->Key, e->Root);
+            DeleteRegistryTree(e->Key, e->Root, e->InstallNo);
         }
         ProgressDone++;
     }

@@ -117,6 +117,22 @@ static size_t Put(size_t at, const char *text, size_t len)
     return at + len;
 }
 
+// Puts a placeholder's value. The values stand between double quotes in the
+// template, and those from the log must not end that text or the line: a
+// double quote becomes a single one and a control character a blank.
+static size_t PutValue(size_t at, const char *value)
+{
+    for (const char *v = value; *v && at < SCRATCH_CAP - 1; v++) {
+        char c = *v;
+        if (c == '"')
+            c = '\'';
+        else if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = ' ';
+        at = Put(at, &c, 1);
+    }
+    return at;
+}
+
 size_t BuildStatusText(const char *date)
 {
     // The template is read into a work copy, then written into
@@ -143,8 +159,7 @@ size_t BuildStatusText(const char *date)
     len = 0;
     for (const char *p = source; *p && len < SCRATCH_CAP - 1;) {
         if (p[0] == '%' && p[1] >= '1' && p[1] <= '8' && p[2] == '%') {
-            const char *value = PlaceholderValue(p[1], date);
-            len = Put(len, value, strlen(value));
+            len = PutValue(len, PlaceholderValue(p[1], date));
             p += 3;
         } else {
             len = Put(len, p, 1);

@@ -107,6 +107,14 @@ TEST_F(DbEngine, LastUserDeletesBothTreesAndAnEmptyVendorKey)
     EXPECT_EQ(DB_GO_ON, RemoveDatabaseEngine());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Link));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Vendor));
+
+    // A value whose name is longer than the enumeration buffer counts too.
+    CleanKey(HKEY_LOCAL_MACHINE, Vendor);
+    Configure(REG_SZ, std::string("1\0", 2));
+    SetRegValue(HKEY_LOCAL_MACHINE, Vendor, std::string(300, 'n').c_str(), REG_SZ, "x");
+    EXPECT_EQ(DB_GO_ON, RemoveDatabaseEngine());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Engine));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Vendor));
 }
 
 TEST_F(DbEngine, RunningServerPromptAbortRetryIgnore)

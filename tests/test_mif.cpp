@@ -121,6 +121,21 @@ TEST_F(Mif, OverrideFromTheSettingsFile)
     }
 }
 
+// Values from the log never end the quoted text they stand in, nor its line.
+TEST_F(Mif, LogValuesCannotEndTheirQuotes)
+{
+    strcpy(Manufacturer, "Maker\" Inc");
+    strcpy(ProductName, "Pro\"\r\n  END ATTRIBUTE\r\nx");
+    strcpy(VersionNumber, "1\t2");
+    strcpy(SerialNumber, "\"\"");
+    std::vector<std::string> lines = SplitCrLf(Build("D"));
+    ASSERT_EQ(69u, lines.size());
+    EXPECT_EQ("      VALUE = \"Maker' Inc\"", lines[12]);
+    EXPECT_EQ("      VALUE = \"Pro'    END ATTRIBUTE  x\"", lines[20]);
+    EXPECT_EQ("      VALUE = \"1 2\"", lines[28]);
+    EXPECT_EQ("      VALUE = \"''\"", lines[36]);
+}
+
 // Texts that would grow beyond ScratchBuffer stop at its end.
 TEST_F(Mif, GrowthIsBounded)
 {

@@ -1,10 +1,12 @@
 // Files put in place now or at the next restart, deletions recorded for the
 // restart, the embedded restart program.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include "kvtest.h"
 #include "app/pending.h"
 #include "app/state.h"
 #include "app/text.h"
+#include "log/refusals.h"
 
 namespace {
 
@@ -148,6 +150,48 @@ TEST_F(Pending, DeletionsElsewhereAreAppendedNulLines)
     DeleteAtRestart("C:\\TEMP\\C.EXE");
     EXPECT_EQ("[rename]\r\nC:\\X=C:\\Y\r\nNUL=C:\\TEMP\\C.EXE\r\n",
               ReadFileBytes("C:\\windows\\WININIT.INI"));
+}
+
+// An equals sign or a line break in a path would make a second record of
+// WININIT.INI (a rename or deletion of another file): such a record is
+// refused, nothing is written, and a backup that cannot be staged stays.
+TEST_F(Pending, WininitRecordsNeverCarryEqualsOrLineBreaks)
+{
+    PlatformKind = PLATFORM_OTHER;
+    FreeRefusals();
+    const char *bad[] = {"C:\\TEMP\\A=B.EXE", "C:\\TEMP\\A.EXE\r\nC:\\WINDOWS\\WIN.COM=C:\\X",
+                         "C:\\TEMP\\A.EXE\nNUL=C:\\WINDOWS\\WIN.COM"};
+    for (const char *path : bad)
+        DeleteAtRestart(path);
+    EXPECT_FALSE(PathExists("C:\\windows\\WININIT.INI"));
+    EXPECT_EQ(3, RefusalCount());
+
+    std::string target = dir + "\\a=b.dll", backup = dir + "\\a.bak";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    HANDLE h = Hold(target);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ReplaceFileLater(backup.c_str(), target.c_str());
+    CloseHandle(h);
+    std::string wininit = ReadFileBytes("C:\\windows\\WININIT.INI");
+    if (ShortOf(target).find('=') != std::string::npos) {
+        EXPECT_EQ("", wininit);
+        EXPECT_EQ("original", ReadFileBytes(backup));
+        EXPECT_FALSE(PathExists(dir + "\\~KVU0000.TMP"));
+        EXPECT_EQ(0, RestartNeeded);
+        ASSERT_EQ(4, RefusalCount());
+    } else {
+        // The short name the record uses has no equals sign: one record.
+        std::vector<std::string> lines = SplitCrLf(wininit);
+        ASSERT_EQ(2u, lines.size()) << wininit;
+        EXPECT_EQ(1u, std::count(lines[1].begin(), lines[1].end(), '=')) << wininit;
+        EXPECT_EQ(3, RefusalCount());
+    }
+    DeleteFileA("C:\\windows\\WININIT.INI");
+    // A plain path is still recorded.
+    DeleteAtRestart("C:\\TEMP\\PLAIN.EXE");
+    EXPECT_NE(std::string::npos, ReadFileBytes("C:\\windows\\WININIT.INI").find("NUL=C:\\TEMP\\PLAIN.EXE\r\n"));
+    FreeRefusals();
 }
 
 TEST_F(Pending, RestartProgramIsWrittenAndRestarts)

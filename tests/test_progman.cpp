@@ -6,6 +6,7 @@
 #include "app/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"
+#include "log/refusals.h"
 #include "ui/progress.h"
 
 namespace {
@@ -59,10 +60,10 @@ TEST_F(Progman, CommandMatchesItemsInTwoGroupsAndEmptiedGroupIsDeletedButNeverSt
     RemoveAll();
 
     std::vector<std::string> want = {
-        "[ShowGroup(Apps,2)]",    "[ShowGroup(Apps,1)]",    "[DeleteItem(Editor)]",
-        "[DeleteGroup(Apps)]",    "[ShowGroup(Tools,2)]",   "[ShowGroup(Tools,1)]",
-        "[DeleteItem(Edit)]",     "[ShowGroup(StartUp,2)]", "[ShowGroup(StartUp,1)]",
-        "[DeleteItem(Edit it)]"};
+        "[ShowGroup(\"Apps\",2)]",    "[ShowGroup(\"Apps\",1)]",    "[DeleteItem(\"Editor\")]",
+        "[DeleteGroup(\"Apps\")]",    "[ShowGroup(\"Tools\",2)]",   "[ShowGroup(\"Tools\",1)]",
+        "[DeleteItem(\"Edit\")]",     "[ShowGroup(\"StartUp\",2)]", "[ShowGroup(\"StartUp\",1)]",
+        "[DeleteItem(\"Edit it\")]"};
     EXPECT_EQ(want, pm.Commands());
     EXPECT_EQ((std::vector<std::string>{"GROUPS", "Apps", "Tools", "StartUp"}), pm.Requests());
     EXPECT_EQ("=Tools\r\n\"Tools\"\r\n\"Other\",\"C:\\OTHER.EXE\"\r\n=StartUp\r\n\"StartUp\"\r\n",
@@ -86,8 +87,8 @@ TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
     AddIcon("Game", "Read me", "C:\\G\\README.TXT");
     ConnectProgman();
     RemoveProgmanItem(0);
-    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(Game,2)]", "[ShowGroup(Game,1)]",
-                                        "[DeleteItem(Play)]"}),
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(\"Game\",2)]", "[ShowGroup(\"Game\",1)]",
+                                        "[DeleteItem(\"Play\")]"}),
               pm.Commands());
     RemoveProgmanItem(1);
     RemoveProgmanItem(0);   // already gone: the mark keeps it from being sent again
@@ -98,8 +99,8 @@ TEST_F(Progman, TwoEntriesOfOneGroupDeleteTheGroupAfterTheSecond)
     EXPECT_EQ(std::vector<std::string>{"<bar>"}, Shown) << "closing repaints the bar once";
     std::vector<std::string> cmds = pm.Commands();
     ASSERT_EQ(7u, cmds.size());
-    EXPECT_EQ("[DeleteItem(Read me)]", cmds[5]);
-    EXPECT_EQ("[DeleteGroup(Game)]", cmds[6]);
+    EXPECT_EQ("[DeleteItem(\"Read me\")]", cmds[5]);
+    EXPECT_EQ("[DeleteGroup(\"Game\")]", cmds[6]);
     EXPECT_EQ("", pm.Result());
 }
 
@@ -112,8 +113,8 @@ TEST_F(Progman, ChangedCommandIsStillMatchedByGroupAndName)
                          "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n"));
     AddIcon("VIEWERS", "viewer", "C:\\OLD\\VIEW.EXE");
     RemoveAll();
-    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(Viewers,2)]", "[ShowGroup(Viewers,1)]",
-                                        "[DeleteItem(Viewer)]"}),
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(\"Viewers\",2)]", "[ShowGroup(\"Viewers\",1)]",
+                                        "[DeleteItem(\"Viewer\")]"}),
               pm.Commands());
     EXPECT_EQ("=Viewers\r\n\"Viewers\"\r\n\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n"
               "=Other\r\n\"Other\"\r\n\"Viewer\",\"C:\\ELSE\\VIEW.EXE\"\r\n",
@@ -191,7 +192,7 @@ TEST_F(Progman, AtMost127GroupsAreHeld)
     EXPECT_EQ("Group 126", req.back());
     std::vector<std::string> cmds = pm.Commands();
     ASSERT_EQ(127u * 4, cmds.size());
-    EXPECT_EQ("[DeleteGroup(Group 126)]", cmds.back());
+    EXPECT_EQ("[DeleteGroup(\"Group 126\")]", cmds.back());
     EXPECT_NE(std::string::npos, pm.Result().find("=Group 127\r\n"));
 }
 
@@ -225,10 +226,46 @@ TEST_F(Progman, OversizeRepliesAreNeverCutIntoOtherNames)
     EXPECT_LT(req.size(), 101u) << "the list should not have fit the buffer";
     for (size_t i = 1; i < req.size(); i++)
         EXPECT_EQ(names[i - 1], req[i]) << "request " << i;
-    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(" + names[1] + ",2)]",
-                                        "[ShowGroup(" + names[1] + ",1)]", "[DeleteItem(Tool)]",
-                                        "[DeleteGroup(" + names[1] + ")]"}),
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(\"" + names[1] + "\",2)]",
+                                        "[ShowGroup(\"" + names[1] + "\",1)]", "[DeleteItem(\"Tool\")]",
+                                        "[DeleteGroup(\"" + names[1] + "\")]"}),
               pm.Commands());
+}
+
+// Names go to the shell quoted, so brackets and parentheses in them are
+// text: an item named to close its command and open another deletes only
+// itself. A name from the log with a quote or a control character is refused.
+TEST_F(Progman, NamesAreQuotedAndUnsafeNamesRefused)
+{
+    FreeRefusals();
+    ProgmanDouble pm;
+    ASSERT_TRUE(pm.Start(ScratchDir("pm_inject"),
+                         "=Apps\r\n\"Apps\"\r\n\"Tool)][DeleteGroup(Other)\",\"C:\\T.EXE\"\r\n"
+                         "\"Keep\",\"C:\\K.EXE\"\r\n"
+                         "=Other\r\n\"Other\"\r\n\"Mine\",\"C:\\M.EXE\"\r\n"
+                         "=Ctl\tGroup\r\n\"Ctl\tGroup\"\r\n\"Item\",\"C:\\C.EXE\"\r\n"));
+    AddIcon("Apps", "Tool)][DeleteGroup(Other)", "");
+    AddIcon("Other", "Mi\"ne", "");
+    AddIcon("Oth\"er", "Mine", "");
+    AddIcon("none", "none", "C:\\C.EXE");     // matches an item of a group with a tab
+    RemoveAll();
+    EXPECT_EQ((std::vector<std::string>{"[ShowGroup(\"Apps\",2)]", "[ShowGroup(\"Apps\",1)]",
+                                        "[DeleteItem(\"Tool)][DeleteGroup(Other)\")]"}),
+              pm.Commands());
+    std::string result = pm.Result();
+    EXPECT_NE(std::string::npos, result.find("=Other\r\n\"Other\"\r\n\"Mine\"")) << result;
+    EXPECT_NE(std::string::npos, result.find("\"Keep\"")) << result;
+    EXPECT_EQ(std::string::npos, result.find("Tool)]")) << result;
+    ASSERT_EQ(3, RefusalCount());
+    EXPECT_STREQ("ICON", RefusalAt(0)->Kind);
+    EXPECT_STREQ("Mi\"ne", RefusalAt(0)->Target);
+    EXPECT_STREQ("GROUP", RefusalAt(1)->Kind);
+    EXPECT_STREQ("Oth\"er", RefusalAt(1)->Target);
+    EXPECT_STREQ("GROUP", RefusalAt(2)->Kind);
+    EXPECT_STREQ("Ctl\tGroup", RefusalAt(2)->Target);
+    for (int i = 0; i < 3; i++)
+        EXPECT_STREQ("BAD-PATH", RefusalAt(i)->Reason);
+    FreeRefusals();
 }
 
 TEST(ProgmanMarks, EmptyGroupIsMarkedOnlyWithoutItemLines)

@@ -35,13 +35,13 @@ TEST(ProgmanRun, SilentRunRemovesTheItemsAndEmptiedGroups)
     EXPECT_TRUE(run.dialogs.empty());
 
     std::vector<std::string> want = {
-        "[ShowGroup(Apps,2)]",     "[ShowGroup(Apps,1)]",     "[DeleteItem(Editor)]",
-        "[DeleteGroup(Apps)]",     "[ShowGroup(Tools,2)]",    "[ShowGroup(Tools,1)]",
-        "[DeleteItem(Edit)]",      "[ShowGroup(Game,2)]",     "[ShowGroup(Game,1)]",
-        "[DeleteItem(Play)]",      "[ShowGroup(Game,2)]",     "[ShowGroup(Game,1)]",
-        "[DeleteItem(Read me)]",   "[DeleteGroup(Game)]",     "[ShowGroup(StartUp,2)]",
-        "[ShowGroup(StartUp,1)]",  "[DeleteItem(Auto)]",      "[ShowGroup(Viewers,2)]",
-        "[ShowGroup(Viewers,1)]",  "[DeleteItem(Viewer)]"};
+        "[ShowGroup(\"Apps\",2)]",     "[ShowGroup(\"Apps\",1)]",     "[DeleteItem(\"Editor\")]",
+        "[DeleteGroup(\"Apps\")]",     "[ShowGroup(\"Tools\",2)]",    "[ShowGroup(\"Tools\",1)]",
+        "[DeleteItem(\"Edit\")]",      "[ShowGroup(\"Game\",2)]",     "[ShowGroup(\"Game\",1)]",
+        "[DeleteItem(\"Play\")]",      "[ShowGroup(\"Game\",2)]",     "[ShowGroup(\"Game\",1)]",
+        "[DeleteItem(\"Read me\")]",   "[DeleteGroup(\"Game\")]",     "[ShowGroup(\"StartUp\",2)]",
+        "[ShowGroup(\"StartUp\",1)]",  "[DeleteItem(\"Auto\")]",      "[ShowGroup(\"Viewers\",2)]",
+        "[ShowGroup(\"Viewers\",1)]",  "[DeleteItem(\"Viewer\")]"};
     EXPECT_EQ(want, pm.Commands());
     EXPECT_EQ("=Tools\r\n\"Tools\"\r\n\"Other\",\"C:\\OTHER.EXE\"\r\n=StartUp\r\n\"StartUp\"\r\n"
               "=Viewers\r\n\"Viewers\"\r\n\"Help\",\"C:\\NEW\\HELP.HLP\"\r\n",

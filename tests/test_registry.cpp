@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "engine/registry.h"
 #include "app/text.h"
+#include "log/refusals.h"
 
 namespace {
 
@@ -218,20 +219,29 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
 
 TEST_F(Registry, RemovalStopsBelowTheRoot)
 {
-    // The whole private branch goes, up to its top-level key, and no further.
+    // The private branch goes up to the root's direct child, which stays
+    // even when emptied: such keys are never deleted.
+    FreeRefusals();
     SetRegString(HKEY_CURRENT_USER, "KvTestTop\\a", "v", "1");
     RegKeyEntry e = {};
     CopyText(e.Key, sizeof e.Key, "KvTestTop\\a");
     CopyText(e.ValueName, sizeof e.ValueName, "v");
     e.Root = 1;
     RemoveRegistryValue(&e);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "KvTestTop"));
-    EXPECT_STREQ("", e.Key);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "KvTestTop\\a"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "KvTestTop"));
+    EXPECT_STREQ("KvTestTop", e.Key);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
+    ASSERT_EQ(1, RefusalCount());
+    EXPECT_STREQ("REGKEY", RefusalAt(0)->Kind);
+    EXPECT_STREQ("PROTECTED", RefusalAt(0)->Reason);
+    CleanKey(HKEY_CURRENT_USER, "KvTestTop");
+    FreeRefusals();
 }
 
 TEST_F(Registry, RootsAndEmptyKeysAreRefused)
 {
+    FreeRefusals();
     SetRegString(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", "1");
     RegKeyEntry e = {};
     e.Root = 1;
@@ -242,6 +252,11 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     DeleteRegistryTree("\\\\", 1);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, KeyOf("sentinel")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
+    // Each refusal is recorded.
+    ASSERT_EQ(4, RefusalCount());
+    for (int i = 0; i < 4; i++)
+        EXPECT_STREQ("BAD-PATH", RefusalAt(i)->Reason) << i;
+    FreeRefusals();
 
     // A root number outside the table touches nothing.
     CopyText(e.Key, sizeof e.Key, KeyOf("sentinel").c_str());
@@ -316,6 +331,126 @@ TEST_F(Registry, UndeletableSubTreesArePassedOver)
     RegCloseKey(child);
     RegDeleteKeyA(parent, std::string(60, 'k').c_str());
     RegCloseKey(parent);
+}
+
+// Protected trees, planted with content, are refused whole by every
+// spelling: not a key and not a value goes. Scratch product trees beside
+// them still go.
+TEST_F(Registry, ProtectedTreesStayWhole)
+{
+    FreeRefusals();
+    const std::string product = KeyOf("Vendor\\Product");
+    const std::string msSentinel = "Software\\Microsoft\\KvTestSentinel";
+    const std::string clsSentinel = "Software\\Classes\\CLSID\\{4B565445-5354-0000-0000-000000000001}";
+    SetRegString(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", "1");
+    SetRegString(HKEY_LOCAL_MACHINE, msSentinel + "\\sub", "v", "1");
+    SetRegString(HKEY_LOCAL_MACHINE, msSentinel, "v", "1");
+    SetRegString(HKEY_CURRENT_USER, clsSentinel, "", "kv");
+    struct Row { int root; const char *key; const char *reason; };
+    const Row rows[] = {
+        {1, "Software", "PROTECTED"},
+        {1, "software", "PROTECTED"},
+        {2, "Software\\Microsoft", "PROTECTED"},
+        {2, "SOFTWARE\\MICROSOFT", "PROTECTED"},
+        {2, "Software\\\\Microsoft", "BAD-PATH"},
+        {2, "Software\\Microsoft\\", "BAD-PATH"},
+        {2, "\\Software\\Microsoft", "BAD-PATH"},
+        {1, "Software\\Classes\\CLSID", "PROTECTED"},
+        {1, "Software\\Classes", "PROTECTED"},
+        {0, "CLSID", "PROTECTED"},
+        {2, "SYSTEM\\CurrentControlSet\\Services", "PROTECTED"},
+        {2, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "PROTECTED"},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(0, DeleteRegistryTree(r.key, r.root, 7)) << r.key;
+    DWORD type;
+    EXPECT_EQ(std::string("1\0", 2), ReadRegValue(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", &type));
+    EXPECT_EQ(std::string("1\0", 2), ReadRegValue(HKEY_LOCAL_MACHINE, msSentinel, "v", &type));
+    EXPECT_EQ(std::string("1\0", 2), ReadRegValue(HKEY_LOCAL_MACHINE, msSentinel + "\\sub", "v", &type));
+    EXPECT_EQ(std::string("kv\0", 3), ReadRegValue(HKEY_CURRENT_USER, clsSentinel, "", &type));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services"));
+    ASSERT_EQ((int)(sizeof rows / sizeof rows[0]), RefusalCount());
+    for (int i = 0; i < RefusalCount(); i++) {
+        EXPECT_STREQ("REGTREE", RefusalAt(i)->Kind);
+        EXPECT_STREQ(rows[i].key, RefusalAt(i)->Target);
+        EXPECT_STREQ(rows[i].reason, RefusalAt(i)->Reason);
+        EXPECT_EQ(7, RefusalAt(i)->InstallNo);
+    }
+
+    // Positive controls: the product's own tree and its class key go.
+    SetRegString(HKEY_CURRENT_USER, product + "\\Settings", "v", "x");
+    SetRegString(HKEY_CLASSES_ROOT, "KvTest.Document\\shell\\open", "", "x");
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "KvTest.Document"));
+    EXPECT_EQ(1, DeleteRegistryTree(product.c_str(), 1, 7));
+    EXPECT_EQ(1, DeleteRegistryTree("KvTest.Document", 0, 7));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, product));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, KeyOf("Vendor")));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "KvTest.Document"));
+    EXPECT_EQ((int)(sizeof rows / sizeof rows[0]), RefusalCount());
+
+    CleanKey(HKEY_LOCAL_MACHINE, msSentinel);
+    CleanKey(HKEY_CURRENT_USER, clsSentinel);
+    FreeRefusals();
+}
+
+// The walk up emptied parents removes the created value from a shared key
+// but never the shared key itself.
+TEST_F(Registry, RemovalWalkStopsAtAProtectedKey)
+{
+    FreeRefusals();
+    const std::string shared = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+    bool existed = KeyExists(HKEY_CURRENT_USER, shared);
+    SetRegString(HKEY_CURRENT_USER, shared, "KvTestCreated", "x");
+    RegKeyEntry e = {};
+    CopyText(e.Key, sizeof e.Key, shared.c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "KvTestCreated");
+    e.Root = 1;
+    e.InstallNo = 2;
+    RemoveRegistryValue(&e);
+    DWORD type;
+    ReadRegValue(HKEY_CURRENT_USER, shared, "KvTestCreated", &type);
+    EXPECT_EQ(0u, type) << "the created value goes";
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, shared));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion"));
+    if (!existed) {
+        ASSERT_EQ(1, RefusalCount());
+        EXPECT_EQ(shared, RefusalAt(0)->Target);
+        EXPECT_EQ(2, RefusalAt(0)->InstallNo);
+        RegDeleteKeyA(HKEY_CURRENT_USER, shared.c_str());
+    }
+    FreeRefusals();
+}
+
+// A value whose name is longer than the enumeration buffer still counts:
+// the key holding it is not empty.
+TEST_F(Registry, LongValueNameKeepsItsKey)
+{
+    const std::string key = KeyOf("longname\\leaf");
+    const std::string longName(300, 'n');
+    SetRegString(HKEY_CURRENT_USER, key, longName.c_str(), "keep");
+    SetRegString(HKEY_CURRENT_USER, key, "created", "x");
+    RegKeyEntry e = {};
+    CopyText(e.Key, sizeof e.Key, key.c_str());
+    CopyText(e.ValueName, sizeof e.ValueName, "created");
+    e.Root = 1;
+    RemoveRegistryValue(&e);
+    DWORD type;
+    EXPECT_EQ(std::string("keep\0", 5), ReadRegValue(HKEY_CURRENT_USER, key, longName.c_str(), &type));
+    ReadRegValue(HKEY_CURRENT_USER, key, "created", &type);
+    EXPECT_EQ(0u, type);
+
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k));
+    EXPECT_EQ(1, KeyHoldsSomething(k));
+    RegCloseKey(k);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("longname").c_str(), 0,
+                                           KEY_READ, &k));
+    EXPECT_EQ(1, KeyHoldsSomething(k));     // a sub-key
+    RegCloseKey(k);
+    MakeKey(KeyOf("empty"));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("empty").c_str(), 0, KEY_READ, &k));
+    EXPECT_EQ(0, KeyHoldsSomething(k));
+    RegCloseKey(k);
 }
 
 }  // namespace

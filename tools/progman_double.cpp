@@ -5,7 +5,8 @@
 //                    the next "=" line are its description, served with CR LF
 //                    after each line. "GROUPS" lists the names.
 //   DIR\requests.txt every item requested, one per line
-//   DIR\commands.txt every execute command received, one per line
+//   DIR\commands.txt every execute string received, one per line; each may
+//                    hold several "[Verb(args)]" commands, all carried out
 //   DIR\result.txt   the groups after each command, in the format of groups.txt
 // -nogroups refuses the "GROUPS" request; -fail refuses one group's request.
 //
@@ -97,42 +98,92 @@ static int FindGroup(const std::string &name)
     return -1;
 }
 
-// The text between "[Verb(" and ")]", or false when cmd is not that verb.
-static bool Argument(const std::string &cmd, const char *verb, std::string *arg)
+static void DeleteItem(const std::string &name)
 {
-    std::string head = std::string("[") + verb + "(";
-    if (cmd.size() < head.size() + 2 || !SameText(cmd.substr(0, head.size()), head) ||
-        cmd.compare(cmd.size() - 2, 2, ")]") != 0)
-        return false;
-    *arg = cmd.substr(head.size(), cmd.size() - head.size() - 2);
-    return true;
+    if (Active < 0)
+        return;
+    std::vector<std::string> &lines = Groups[Active].lines;
+    for (size_t i = 1; i < lines.size(); i++) {
+        const std::string &l = lines[i];
+        size_t close = l.find('"', 1);
+        if (!l.empty() && l[0] == '"' && close != std::string::npos &&
+            SameText(l.substr(1, close - 1), name)) {
+            lines.erase(lines.begin() + i);
+            break;
+        }
+    }
 }
 
-static void Apply(const std::string &cmd)
+static void Apply(const std::string &verb, const std::vector<std::string> &args)
 {
-    std::string arg;
-    if (Argument(cmd, "ShowGroup", &arg)) {
-        size_t comma = arg.rfind(',');
-        Active = FindGroup(comma == std::string::npos ? arg : arg.substr(0, comma));
-    } else if (Argument(cmd, "DeleteItem", &arg)) {
-        if (Active < 0)
-            return;
-        std::vector<std::string> &lines = Groups[Active].lines;
-        for (size_t i = 1; i < lines.size(); i++) {
-            const std::string &l = lines[i];
-            size_t close = l.find('"', 1);
-            if (!l.empty() && l[0] == '"' && close != std::string::npos &&
-                SameText(l.substr(1, close - 1), arg)) {
-                lines.erase(lines.begin() + i);
-                break;
-            }
-        }
-    } else if (Argument(cmd, "DeleteGroup", &arg)) {
-        int g = FindGroup(arg);
+    std::string first = args.empty() ? std::string() : args[0];
+    if (SameText(verb, "ShowGroup")) {
+        Active = FindGroup(first);
+    } else if (SameText(verb, "DeleteItem")) {
+        DeleteItem(first);
+    } else if (SameText(verb, "DeleteGroup")) {
+        int g = FindGroup(first);
         if (g >= 0) {
             Groups.erase(Groups.begin() + g);
             Active = -1;
         }
+    }
+}
+
+// Carries out every command of an execute string as the shell reads it:
+// "[Verb(arg,arg)]" commands one after another; arguments are separated by
+// commas, and a quoted argument runs to its closing quote, so that brackets,
+// parentheses and commas inside it are plain text. Reading stops at the
+// first malformed command.
+static void ApplyAll(const std::string &text)
+{
+    size_t i = 0, n = text.size();
+    while (i < n) {
+        while (i < n && text[i] == ' ')
+            i++;
+        if (i >= n || text[i] != '[')
+            return;
+        size_t v = ++i;
+        while (i < n && text[i] != '(' && text[i] != ']')
+            i++;
+        std::string verb = text.substr(v, i - v);
+        std::vector<std::string> args;
+        if (i < n && text[i] == '(') {
+            i++;
+            for (;;) {
+                while (i < n && text[i] == ' ')
+                    i++;
+                std::string arg;
+                if (i < n && text[i] == '"') {
+                    size_t close = text.find('"', i + 1);
+                    if (close == std::string::npos)
+                        return;
+                    arg = text.substr(i + 1, close - i - 1);
+                    i = close + 1;
+                } else {
+                    size_t s = i;
+                    while (i < n && text[i] != ',' && text[i] != ')')
+                        i++;
+                    arg = text.substr(s, i - s);
+                }
+                args.push_back(arg);
+                while (i < n && text[i] == ' ')
+                    i++;
+                if (i < n && text[i] == ',') {
+                    i++;
+                    continue;
+                }
+                if (i < n && text[i] == ')') {
+                    i++;
+                    break;
+                }
+                return;
+            }
+        }
+        if (i >= n || text[i] != ']')
+            return;
+        i++;
+        Apply(verb, args);
     }
 }
 
@@ -230,7 +281,7 @@ static LRESULT CALLBACK ServerProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
         if (text)
             GlobalUnlock(mem);
         WriteAll(Dir + "\\commands.txt", cmd + "\r\n", true);
-        Apply(cmd);
+        ApplyAll(cmd);
         SaveResult();
         PostMessageA((HWND)wp, WM_DDE_ACK, (WPARAM)w,
                      ReuseDDElParam(lp, WM_DDE_EXECUTE, WM_DDE_ACK, 0x8000, hi));

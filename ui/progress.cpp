@@ -29,9 +29,10 @@ void ShowProgress(const char *text)
     PumpMessages(PROGRESS_PUMP_MS);
 }
 
-// Removes and dispatches every waiting message. Result 0 when the quit
-// message was met (it is posted again for the final loop).
-static int DispatchWaiting(void)
+// Removes and dispatches every waiting message, through the wizard's
+// keyboard handling when dialogKeys is set. Result 0 when the quit message
+// was met (it is posted again for the final loop).
+static int DispatchWaiting(int dialogKeys = 0)
 {
     MSG msg;
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -39,10 +40,27 @@ static int DispatchWaiting(void)
             PostQuitMessage((int)msg.wParam);
             return 0;
         }
+        if (dialogKeys && WizardWindow && IsDialogMessageA(WizardWindow, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     return 1;
+}
+
+void WaitForProcess(HANDLE process)
+{
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke != WAIT_OBJECT_0 + 1)
+            return;             // the process ended (or cannot be waited for)
+        if (!DispatchWaiting(1)) {
+            // The quit message stays posted and would wake every wait at
+            // once: the rest of the wait dispatches nothing.
+            WaitForSingleObject(process, INFINITE);
+            return;
+        }
+    }
 }
 
 void PumpMessages(DWORD ms)

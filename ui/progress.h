@@ -10,6 +10,10 @@ enum { PROGRESS_PUMP_MS = 10, SHORT_PATH_LIMIT = 48, SHORT_PATH_TARGET = 32 };
 void ShowProgress(const char *text);
 // Dispatches messages for ms milliseconds (0: those waiting now).
 void PumpMessages(DWORD ms);
+// Waits without a time limit for a process to end, dispatching window
+// messages meanwhile (the wizard's keys included), so that the windows paint
+// and Cancel can be pressed; a Cancel sets Cancelled, the process runs on.
+void WaitForProcess(HANDLE process);
 // Appends path to buf, shortened for display to at most 48 characters.
 void AppendShortPath(char *buf, size_t cap, const char *path);
 

@@ -1,0 +1,131 @@
+// Programs run at uninstall and executable servers: the program's path is
+// quoted on its command line, and while the uninstaller waits for it its
+// windows answer messages, so that they paint and Cancel is honoured.
+#include <gtest/gtest.h>
+#include <string.h>
+#include "support/kvtest.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "engine/services.h"
+#include "engine/uninstall.h"
+#include "log/inventory.h"
+
+namespace {
+
+int Asked;              // messages the probe's target window received
+int CancelOnAsk;        // the target acts as a confirmed Cancel when set
+
+LRESULT CALLBACK TargetProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_USER + 1) {
+        Asked++;
+        if (CancelOnAsk)
+            Cancelled = 1;
+        return 42;
+    }
+    return DefWindowProcA(w, msg, wp, lp);
+}
+
+class Waits : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0, CreateInventory());
+        UninstallMethod = METHOD_AUTOMATIC;
+        Rollback = Cancelled = 0;
+        InstallCount = 1;
+        WizardWindow = NULL;
+        Asked = CancelOnAsk = 0;
+        dir = ScratchDir("Wait Probe");
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = TargetProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "KvWaitProbeTarget";
+        RegisterClassA(&wc);
+        target = CreateWindowA("KvWaitProbeTarget", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                               wc.hInstance, NULL);
+        ASSERT_TRUE(target != NULL);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(target);
+        FreeInventory();
+        Cancelled = 0;
+        RemoveTreeForTest(dir);
+    }
+    // A copy of the probe under a folder whose name holds a blank.
+    std::string Probe(const std::string &name)
+    {
+        CreateDirectoryA((dir + "\\Program Dir").c_str(), NULL);
+        std::string path = dir + "\\Program Dir\\" + name;
+        EXPECT_TRUE(CopyFileA((BinDir() + "\\wait_probe.exe").c_str(), path.c_str(), FALSE));
+        return path;
+    }
+    void AddProgram(const std::string &command)
+    {
+        ProgramEntry *p = (ProgramEntry *)NewEntry(sizeof(ProgramEntry));
+        ASSERT_TRUE(p != NULL);
+        CopyText(p->CommandLine, sizeof p->CommandLine, command.c_str());
+        p->InstallNo = 1;
+        ASSERT_EQ(0, ListAppend(&ProgramList, p));
+    }
+    std::string dir;
+    HWND target = NULL;
+};
+
+TEST_F(Waits, CommandLinesGetTheirProgramPathQuoted)
+{
+    std::string prog = Probe("prog.exe");
+    // A planted program named by the first word of the folder's name.
+    ASSERT_TRUE(WriteFileBytes(dir + "\\Program.exe", "planted"));
+    struct Row { std::string command, want; };
+    const Row rows[] = {
+        {prog + " /a \"b c\" d", "\"" + prog + "\" /a \"b c\" d"},
+        {prog, "\"" + prog + "\""},
+        {dir + "\\Program Dir\\prog /x", "\"" + dir + "\\Program Dir\\prog\" /x"},
+        {"\"" + prog + "\" /a", "\"" + prog + "\" /a"},
+        {"cmd.exe /c echo", "cmd.exe /c echo"},
+        {dir + "\\Missing Dir\\x.exe /a", dir + "\\Missing Dir\\x.exe /a"},
+    };
+    for (const Row &r : rows) {
+        char out[INV_PATH_CAP + 2];
+        EXPECT_EQ(TEXT_FIT, QuoteCommandLine(r.command.c_str(), out, sizeof out)) << r.command;
+        EXPECT_EQ(r.want, out) << r.command;
+    }
+    char small[8];
+    EXPECT_EQ(TEXT_CUT, QuoteCommandLine(prog.c_str(), small, sizeof small));
+}
+
+// While the first program runs, the waiting uninstaller answers its
+// window's messages; a Cancel given then stops the phase before the next
+// program, and the running program is not killed.
+TEST_F(Waits, ProgramWaitAnswersMessagesAndHonoursCancel)
+{
+    std::string prog = Probe("first.exe");
+    CancelOnAsk = 1;
+    AddProgram(prog + " one \"two three\"");
+    AddProgram("C:\\windows\\system32\\cmd.exe /c echo x> " + dir + "\\second.txt");
+    WriteFileBytes(dir + "\\INSTALL.LOG", "x");
+    RunUninstall((dir + "\\INSTALL.LOG").c_str());
+    std::vector<std::string> record = SplitCrLf(ReadFileBytes(prog + ".txt"));
+    ASSERT_EQ(2u, record.size());
+    EXPECT_NE(std::string::npos, record[0].find("first.exe\" one \"two three\"")) << record[0];
+    EXPECT_EQ("answer 42", record[1]);
+    EXPECT_EQ(1, Asked);
+    EXPECT_EQ(1, Cancelled);
+    EXPECT_FALSE(PathExists(dir + "\\second.txt"));
+    EXPECT_TRUE(PathExists(dir + "\\INSTALL.LOG")) << "a cancelled run keeps the log";
+}
+
+TEST_F(Waits, ExecutableServerWaitAnswersMessages)
+{
+    std::string server = Probe("server.exe");
+    SelfRegisterFile("Self-Unregistering file:\r\n", server.c_str(), 0);
+    std::vector<std::string> record = SplitCrLf(ReadFileBytes(server + ".txt"));
+    ASSERT_EQ(2u, record.size());
+    EXPECT_NE(std::string::npos, record[0].find(" /UNREGSERVER")) << record[0];
+    EXPECT_EQ("answer 42", record[1]);
+    EXPECT_EQ(1, Asked);
+}
+
+}  // namespace
