@@ -70,6 +70,7 @@ TEST_F(Protect, ProtectedFoldersAnswerToEverySpelling)
                               "C:\\Program Files\\Kv Product", "C:\\windowsx"};
     for (const std::string &p : no)
         EXPECT_FALSE(IsProtectedFolder(p.c_str())) << p;
+    RemoveFolderLink(top + "\\winlink");
     RemoveTreeForTest(top);
 }
 
@@ -140,7 +141,10 @@ TEST_F(Protect, RemovalsNeverFollowOrRemoveALink)
     EXPECT_EQ(ENTRY_REFUSED, RemoveFileEntry((top + "\\top\\*.*").c_str(), "", 0));
     EXPECT_STREQ("LINK", LastRefusalReason());
     EXPECT_TRUE(PathExists(full + "\\other.txt"));
+    for (const char *link : {"\\tree\\tofull", "\\tree\\toempty", "\\top"})
+        RemoveFolderLink(top + link);
     RemoveTreeForTest(top);
+    EXPECT_FALSE(PathExists(top));
 }
 
 TEST_F(Protect, PatternsInProtectedFoldersAreRefused)

@@ -50,6 +50,22 @@ inline bool MakeFolderLink(const std::string &link, const std::string &target)
     return (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// Removes a link made by MakeFolderLink (the link only, by /bin/rm).
+inline void RemoveFolderLink(const std::string &link)
+{
+    size_t slash = link.rfind('\\');
+    std::string cmd = "Z:\\bin\\rm -f " + link.substr(slash + 1);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, link.substr(0, slash).c_str(), &si, &pi))
+        return;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    for (int i = 0; i < 50 && GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(100);
+}
+
 // Makes \\localhost\c$ the prefix's drive C:; whether \\localhost\c$\windows
 // answers.
 inline bool MakeUncAlias()
