@@ -255,31 +255,38 @@ int ProtectedFolderCount(void)
     return FolderCount;
 }
 
+// The text without trailing backslashes equals the folder's long form.
+static int SameText(const char *path, const char *longForm)
+{
+    size_t len = strlen(path), want = strlen(longForm);
+    while (len > want && path[len - 1] == '\\')
+        len--;
+    return len == want && TextEqualNoCaseN(path, longForm, len);
+}
+
 int IsProtectedFolder(const char *path)
 {
     BuildWhenNeeded();
     if (IsRootPath(path))
         return 1;
     FileIdentity id;
-    int hasId = GetFileIdentity(path, &id) == 0;
-    char longForm[PATH_CAP];
-    int hasText = 0;
-    for (int i = 0; i < FolderCount; i++) {
-        const ProtectedFolder *f = &Folders[i];
-        if (hasId && f->HasId) {
-            if (SameIdentity(&id, &f->Id))
+    if (GetFileIdentity(path, &id) == 0) {
+        for (int i = 0; i < FolderCount; i++) {
+            const ProtectedFolder *f = &Folders[i];
+            // A protected folder without an identity is missing or closed to
+            // us; its plain spelling is still refused.
+            if (f->HasId ? SameIdentity(&id, &f->Id) : SameText(path, f->Long))
                 return 1;
-            continue;
         }
-        // No identity on one side: the long forms are compared.
-        if (!hasText) {
-            if (!LongFormOf(path, longForm, sizeof longForm))
-                return 1;       // what cannot be checked is not touched
-            hasText = 1;
-        }
-        if (TextEqualNoCase(longForm, f->Long))
-            return 1;
+        return 0;
     }
+    // No identity to be had: the long forms are compared.
+    char longForm[PATH_CAP];
+    if (!LongFormOf(path, longForm, sizeof longForm))
+        return 1;               // what cannot be checked is not touched
+    for (int i = 0; i < FolderCount; i++)
+        if (TextEqualNoCase(longForm, Folders[i].Long))
+            return 1;
     return 0;
 }
 
