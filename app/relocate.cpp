@@ -6,20 +6,84 @@
 #include "../engine/files.h"
 #include <string.h>
 
+// The copy, held open without write or delete sharing from the moment it is
+// known to be whole until it has been started, so that nobody can change it.
+static HANDLE CopyHold = INVALID_HANDLE_VALUE;
+
+// Copies every byte of the source into the file just made; 1 when the copy
+// is whole (all bytes written, same size).
+static int FillCopy(HANDLE target, const char *source)
+{
+    HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (in == INVALID_HANDLE_VALUE)
+        return 0;
+    static char buf[64 * 1024];
+    DWORD total = 0, got = 0, put = 0;
+    int ok = 1;
+    while (ok && ReadFile(in, buf, sizeof buf, &got, NULL) && got) {
+        ok = WriteFile(target, buf, got, &put, NULL) && put == got;
+        total += got;
+    }
+    DWORD size = GetFileSize(in, NULL);
+    CloseHandle(in);
+    return ok && size != INVALID_FILE_SIZE && size == total && FlushFileBuffers(target) &&
+           GetFileSize(target, NULL) == total;
+}
+
+// Makes a file of a new name with CREATE_NEW, so that nothing planted under
+// a name can pass for our copy; its path goes to out.
+static HANDLE CreateUniqueCopy(const char *dir, char *out, size_t cap)
+{
+    DWORD start = (GetTickCount() ^ (GetCurrentProcessId() << 4)) & 0xFFFF;
+    for (DWORD i = 0; i < 0x10000; i++) {
+        char name[16];
+        FormatText(name, sizeof name, "KVR%04X.EXE", (unsigned)((start + i) & 0xFFFF));
+        if (CopyText(out, cap, dir) != TEXT_FIT || AppendText(out, cap, name) != TEXT_FIT)
+            return INVALID_HANDLE_VALUE;
+        HANDLE h = CreateFileA(out, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        DWORD err = GetLastError();
+        if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS && err != ERROR_ACCESS_DENIED)
+            return INVALID_HANDLE_VALUE;    // the folder itself is of no use
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 void MakeTempCopy(void)
 {
-    char dir[PATH_CAP], name[PATH_CAP + 16];
+    TempCopyPath[0] = 0;
+    InPlace = 1;
+    char dir[PATH_CAP], own[PATH_CAP], path[PATH_CAP];
     DWORD n = GetTempPathA(sizeof dir, dir);
-    // The fixed number makes every run use (and overwrite) the same name.
-    if (n > 0 && n < sizeof dir && GetTempFileNameA(dir, "KVR", 0x1A2B, name) &&
-        strlen(name) >= 3 && strlen(name) < sizeof TempCopyPath) {
-        memcpy(name + strlen(name) - 3, "EXE", 3);
-        CopyText(TempCopyPath, sizeof TempCopyPath, name);
-        char own[PATH_CAP];
-        DWORD len = GetModuleFileNameA(NULL, own, sizeof own);
-        if (len > 0 && len < sizeof own && CopyFileA(own, TempCopyPath, FALSE))
-            DeleteAtRestart(TempCopyPath);
+    DWORD len = GetModuleFileNameA(NULL, own, sizeof own);
+    if (n == 0 || n >= sizeof dir || len == 0 || len >= sizeof own)
+        return;
+    HANDLE h = CreateUniqueCopy(dir, path, sizeof path);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    FileIdentity made;
+    int whole = FillCopy(h, own) && GetFileIdentity(path, &made) == 0;
+    CloseHandle(h);
+    // Opened again for reading only, denying writers; it must still be the
+    // file this run made.
+    HANDLE hold = whole ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL)
+                        : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (hold == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(hold, &info) ||
+        info.dwVolumeSerialNumber != made.Volume || info.nFileIndexHigh != made.IndexHigh ||
+        info.nFileIndexLow != made.IndexLow) {
+        if (hold != INVALID_HANDLE_VALUE)
+            CloseHandle(hold);
+        DeleteFileA(path);      // ours, made by CREATE_NEW above
+        return;                 // no copy: the run ends in place
     }
+    CopyHold = hold;
+    CopyText(TempCopyPath, sizeof TempCopyPath, path);
+    DeleteAtRestart(TempCopyPath);
     InPlace = 0;
 }
 
@@ -70,13 +134,18 @@ void RemoveSelf(void)
             programOnly = strlen(args);
         args[programOnly] = 0;
         char cmd[4 * PATH_CAP] = "";
-        if (ok && strlen(args) < PATH_CAP && AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
+        if (ok && TempCopyPath[0] && strlen(args) < PATH_CAP &&
+            AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
             AppendText(cmd, sizeof cmd, " ") == TEXT_FIT && AppendText(cmd, sizeof cmd, args) == TEXT_FIT)
-            WinExec(cmd, SW_SHOW);
+            WinExec(cmd, SW_SHOW);      // TempCopyPath is set only for a whole copy
         else
             DeleteAtRestart(own);   // no clean-up copy can take it: the restart will
     } else {
         DeleteFileA(shortOwn);
+    }
+    if (CopyHold != INVALID_HANDLE_VALUE) {
+        CloseHandle(CopyHold);
+        CopyHold = INVALID_HANDLE_VALUE;
     }
 }
 

@@ -116,7 +116,13 @@ static HGLOBAL LockResourceById(int id, LPCSTR type)
 
 static void LoadCtl3d(void)
 {
-    Ctl3dLibrary = LoadLibraryA("CTL3D32.DLL");
+    // Only the System directory's copy: the search order would also take one
+    // planted beside the program or in the current directory.
+    char path[MAX_PATH + 16];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || AppendText(path, sizeof path, "\\CTL3D32.DLL") != TEXT_FIT)
+        return;
+    Ctl3dLibrary = LoadLibraryA(path);
     if (!Ctl3dLibrary)
         return;
     Ctl3dRegisterFn = (Ctl3dProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dRegister");
@@ -321,10 +327,9 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     ChooseDefaultLog(CommandText, sizeof CommandText);
     if (!fullText[0])
         CopyText(fullText, sizeof fullText, CommandText);
-    if (!TextEqualNoCaseN(CommandText, "/Z", 2)) {
+    // Without a copy of its own (or with "/Z") the run ends in place.
+    if (!TextEqualNoCaseN(CommandText, "/Z", 2))
         MakeTempCopy();
-        InPlace = 0;
-    }
     WizardTemplate = LockResourceById(IDD_WIZARD, RT_DIALOG);
     SharedTemplate = LockResourceById(IDD_SHARED, RT_DIALOG);
     WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);

@@ -3,6 +3,8 @@
 #include "shared.h"
 #include "../app/paths.h"
 #include "../app/pending.h"
+#include "../app/protect.h"
+#include "../log/refusals.h"
 #include "../app/text.h"
 #include "../ui/progress.h"
 #include <string.h>
@@ -111,47 +113,6 @@ void RemoveFile(const char *path)
     }
 }
 
-// Length of dir without one trailing backslash.
-static size_t DirLength(const char *dir)
-{
-    size_t len = strlen(dir);
-    if (len && dir[len - 1] == '\\')
-        len--;
-    return len;
-}
-
-// Two directory texts name the same directory (case-insensitive, a trailing
-// backslash on either side ignored).
-static int SameDirectory(const char *a, const char *b)
-{
-    size_t la = DirLength(a), lb = DirLength(b);
-    return la && la == lb && TextEqualNoCaseN(a, b, la);
-}
-
-// One of the system's own directories, in whatever spelling (short or long).
-static int MatchesSystemDirectory(const char *dir)
-{
-    char buf[MAX_PATH];
-    UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-    if (n && n < sizeof buf && SameDirectory(dir, buf))
-        return 1;
-    n = GetSystemDirectoryA(buf, sizeof buf);
-    if (n && n < sizeof buf && SameDirectory(dir, buf))
-        return 1;
-    return SystemDir[0] && SameDirectory(dir, SystemDir);
-}
-
-// The Windows directory, the System directory or SystemDir. The long form
-// is compared too, so that an 8.3 alias cannot pass for another folder.
-static int IsProtectedDirectory(const char *dir)
-{
-    char longForm[PATH_CAP];
-    if (CopyText(longForm, sizeof longForm, dir) != TEXT_FIT)
-        return 1;               // what cannot be checked is not touched
-    NormalizePath(longForm, sizeof longForm, 1);
-    return MatchesSystemDirectory(dir) || MatchesSystemDirectory(longForm);
-}
-
 static int HasWildcard(const char *path)
 {
     return strchr(path, '*') || strchr(path, '?');
@@ -176,36 +137,64 @@ static void RemoveMatchingFiles(const char *pattern)
     EndFind(&rec);
 }
 
+// Why the last RemoveFileEntry refused its entry.
+static const char *RefusedBecause = "";
+
+const char *LastRefusalReason(void)
+{
+    return RefusedBecause;
+}
+
+static int Refuse(const char *reason)
+{
+    RefusedBecause = reason;
+    return ENTRY_REFUSED;
+}
+
+// A backup that cannot be opened for reading cannot be put back.
+static int IsReadableFile(const char *path)
+{
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) &&
+             !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    return ok;
+}
+
 int RemoveFileEntry(const char *path, const char *backupPath, int restore)
 {
     if (HasWildcard(path)) {
         // A pattern must name its directory plainly: without one it would act
         // on the current directory, and a dot component could reach another.
         if (!IsPlainAbsolutePath(path, 1))
-            return ENTRY_REFUSED;
-        size_t len = strlen(path);
-        if (len >= 3 && strcmp(path + len - 3, "*.*") == 0) {
-            if (len < 4)
-                return ENTRY_REFUSED;
-            const char *slash = strrchr(path, '\\');
-            // A drive root is never emptied.
-            if (!slash || slash - path < 3)
-                return ENTRY_REFUSED;
-            char dir[PATH_CAP];
-            if (CopyTextN(dir, sizeof dir, path, (size_t)(slash - path)) != TEXT_FIT ||
-                IsRootPath(dir) || IsProtectedDirectory(dir))
-                return ENTRY_REFUSED;
-        }
+            return Refuse("BAD-PATH");
+        const char *slash = strrchr(path, '\\');
+        char dir[PATH_CAP];
+        if (!slash || CopyTextN(dir, sizeof dir, path, (size_t)(slash - path) + 1) != TEXT_FIT)
+            return Refuse("BAD-PATH");
+        // Any pattern in a protected folder (not only "*.*") would take files
+        // of the system or of other products.
+        if (IsRootPath(dir) || IsProtectedFolder(dir))
+            return Refuse("PROTECTED");
+        if (PathCrossesLink(dir, 1))
+            return Refuse("LINK");
         RemoveMatchingFiles(path);
         return ENTRY_HANDLED;
     }
+    // A rollback never deletes what it cannot put back.
+    if (restore && backupPath[0] && !IsReadableFile(backupPath))
+        return Refuse("NO-BACKUP");
     RemoveFile(path);
     if (restore && backupPath[0])
         ReplaceFileLater(backupPath, path);
     return ENTRY_HANDLED;
 }
 
-static void RemoveTreeLevel(const char *path, int deleteFiles)
+static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short installNo)
 {
     char pattern[PATH_CAP];
     if (CopyText(pattern, sizeof pattern, path) == TEXT_FIT &&
@@ -221,14 +210,16 @@ static void RemoveTreeLevel(const char *path, int deleteFiles)
                 AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
                 AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
                 continue;           // would not fit: never act on a cut path
-            if (isDir && (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                // A junction or link leads elsewhere: remove the link, never
-                // what it points to.
-                if (deleteFiles)
-                    RemoveEmptyDirectory(sub);
+            if (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A junction or link leads elsewhere and stays: the removal
+                // calls may act on what it points to (Wine's RemoveDirectory
+                // removes an empty target and keeps the link).
+                RecordRefusal(deleteFiles ? "TREE" : "DIR", sub, "LINK", installNo);
             } else if (isDir) {
-                if (!MatchesSystemDirectory(sub))
-                    RemoveTreeLevel(sub, deleteFiles);
+                if (IsProtectedFolder(sub))
+                    RecordRefusal(deleteFiles ? "TREE" : "DIR", sub, "PROTECTED", installNo);
+                else
+                    RemoveTreeLevel(sub, deleteFiles, installNo);
             } else {
                 SetPlainAttributes(sub);
                 DeleteOneFile(sub);
@@ -239,14 +230,27 @@ static void RemoveTreeLevel(const char *path, int deleteFiles)
     RemoveEmptyDirectory(path);
 }
 
-void RemoveTree(const char *path, int deleteFiles)
+void RemoveTree(const char *path, int deleteFiles, unsigned short installNo)
 {
+    const char *kind = deleteFiles ? "TREE" : "DIR";
     // Only a plain path names what it says: a dot component, a doubled
     // backslash or a device prefix could lead to a root or a system folder.
-    if (strlen(path) < 4 || !IsPlainAbsolutePath(path, 0) || IsRootPath(path) ||
-        IsProtectedDirectory(path))
+    if (strlen(path) < 4 || !IsPlainAbsolutePath(path, 0)) {
+        RecordRefusal(kind, path, "BAD-PATH", installNo);
         return;
-    RemoveTreeLevel(path, deleteFiles);
+    }
+    // Protection first: a protected folder that is itself a link (a profile's
+    // Desktop, say) keeps its link too.
+    if (IsRootPath(path) || IsProtectedFolder(path)) {
+        RecordRefusal(kind, path, "PROTECTED", installNo);
+        return;
+    }
+    // A link on the way, or as the top itself, stays with what it points to.
+    if (PathCrossesLink(path, 1)) {
+        RecordRefusal(kind, path, "LINK", installNo);
+        return;
+    }
+    RemoveTreeLevel(path, deleteFiles, installNo);
 }
 
 // --- the file phases ------------------------------------------------------
@@ -300,8 +304,10 @@ void RestoreEditedFiles(unsigned short threshold)
         return;
     for (int i = 0; i < EditFileList.Count; i++) {
         EditEntry *e = ENTRY_AT(EditEntry, EditFileList, i);
-        if (InScope(e->InstallNo, threshold) && e->BackupPath[0] && FileExists(e->BackupPath))
-            RemoveFileEntry(e->Path, e->BackupPath, 1);
+        if (!InScope(e->InstallNo, threshold) || !e->BackupPath[0])
+            continue;
+        if (RemoveFileEntry(e->Path, e->BackupPath, 1) == ENTRY_REFUSED)
+            RecordRefusal("FILE", e->Path, LastRefusalReason(), e->InstallNo);
     }
 }
 
@@ -348,11 +354,15 @@ void RemoveInstalledFiles(int system, unsigned short threshold, const char *pref
         int restore = RestoresBackup(f, threshold);
         int taken = f->Selected || (system ? restore
                                            : IsAutomatic() && (f->Created || restore));
-        if (f->Path[0] && taken && InScope(f->CopyInstall, threshold) &&
-            RemoveFileEntry(f->Path, f->BackupPath, restore) == ENTRY_HANDLED) {
-            CopyText(DialogText, sizeof DialogText, prefix);
-            AppendShortPath(DialogText, sizeof DialogText, f->Path);
-            ShowProgress(DialogText);
+        if (f->Path[0] && taken && InScope(f->CopyInstall, threshold)) {
+            if (RemoveFileEntry(f->Path, f->BackupPath, restore) == ENTRY_HANDLED) {
+                CopyText(DialogText, sizeof DialogText, prefix);
+                AppendShortPath(DialogText, sizeof DialogText, f->Path);
+                ShowProgress(DialogText);
+            } else {
+                RecordRefusal(system ? "SYSFILE" : "FILE", f->Path, LastRefusalReason(),
+                              f->CopyInstall);
+            }
         }
         ProgressDone++;
     }

@@ -18,12 +18,19 @@ int IsWin32Executable(const char *path);
 // Deletes one installed file and, for a help file, its .GID and .FTS companions.
 void RemoveFile(const char *path);
 // Removes the file (or the files of a pattern) named by path; with restore,
-// puts backupPath in its place. ENTRY_REFUSED only for a refused "*.*".
+// puts backupPath in its place. ENTRY_REFUSED, with nothing changed, for a
+// pattern that is not plain, lies in a protected folder or goes through a
+// link, and for a restore whose backup cannot be read (the file stays).
 int RemoveFileEntry(const char *path, const char *backupPath, int restore);
+// The reason of the last refusal of RemoveFileEntry, as RecordRefusal takes it.
+const char *LastRefusalReason(void);
 // Removes a directory tree (path without a trailing backslash); with
-// deleteFiles 0 only directories that are or become empty go. Drive roots and
-// the Windows and System directories are refused.
-void RemoveTree(const char *path, int deleteFiles);
+// deleteFiles 0 only directories that are or become empty go. A path that is
+// not plain, a protected folder (app/protect.h) or a path through a link is
+// refused and recorded ("TREE" or, with deleteFiles 0, "DIR", for installNo),
+// and so is a top that is itself a link; protected folders inside are not
+// entered, and links inside are neither followed nor removed (recorded).
+void RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
 
 // The file phases; threshold is the lowest installation number in scope.
 // prefix40 is the self-registration progress prefix.

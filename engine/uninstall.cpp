@@ -275,7 +275,7 @@ static void RemoveDirectories(void)
             CopyText(DialogText, sizeof DialogText, Prefix[whole ? P_TREE : P_EMPTYDIRS]);
             AppendShortPath(DialogText, sizeof DialogText, d->Path);
             ShowProgress(DialogText);
-            RemoveTree(d->Path, whole);
+            RemoveTree(d->Path, whole, whole && d->TreeInstall ? d->TreeInstall : d->MadeInstall);
         }
         ProgressDone++;
     }

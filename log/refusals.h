@@ -7,7 +7,7 @@
 // Kinds, as a report names them: "FILE", "SYSFILE", "DIR", "TREE", "INIFILE",
 // "INI", "REGKEY", "REGVALUE", "REGTREE", "ICON", "GROUP", "SERVICE",
 // "DEVICE", "SERVER", "SHARED", "SUBSYSTEM", "PROGRAM", or "LINE" for a log
-// line refused whole. Reasons: "BAD-PATH", "PROTECTED", "BAD-LINE",
+// line refused whole. Reasons: "BAD-PATH", "PROTECTED", "LINK", "BAD-LINE",
 // "NO-BACKUP".
 struct RefusalEntry {
     const char *Kind;           // one of the texts above (static)
