@@ -2,6 +2,7 @@
 #include "paths.h"
 #include "state.h"
 #include "text.h"
+#include "wholefile.h"
 #include "../engine/files.h"
 #include "../log/refusals.h"
 #include "../resources/resource.h"
@@ -51,36 +52,45 @@ static int FitsInRecord(const char *text)
     return 1;
 }
 
-void ReplaceFileLater(const char *source, const char *target)
+// Put back before taking away: the backup is copied beside the target
+// first and then takes its place in one step, so that the target always
+// holds the installed file or the backup, never neither, whenever the run
+// stops. The backup itself goes only once its data is in place or staged.
+int ReplaceFileLater(const char *source, const char *target)
 {
-    if (CopyFileA(source, target, FALSE)) {
+    char copy[MAX_PATH];
+    if (MakeSiblingFile(copy, sizeof copy, target) != 0)
+        return REPLACE_KEPT;
+    if (!CopyFileA(source, copy, FALSE) || !SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL)) {
+        DeleteFileA(copy);      // a backup that cannot be read, or a full disk
+        return REPLACE_KEPT;
+    }
+    SetPlainAttributes(target);
+    if (SwapInFile(copy, target, 0) == WHOLE_DONE) {
         RemoveFile(source);
-        return;
+        return REPLACE_DONE;
     }
     // The target is in use: stage the backup beside it for the next restart.
     char staging[INV_PATH_CAP];
     MakeTempName(staging, sizeof staging, target);
-    if (!staging[0] || !CopyFileA(source, staging, FALSE)) {
-        RemoveFile(target);     // the backup stays where it is
-        return;
-    }
+    if (!staging[0] || !CopyFileA(source, staging, FALSE))
+        return REPLACE_KEPT;    // the installed file and the backup both stay
     // The record names both files in short form; one that does not fit is
     // not written cut (it would replace another file): the backup then stays.
     char shortStaging[INV_PATH_CAP], shortTarget[INV_PATH_CAP];
     if (CopyText(shortStaging, sizeof shortStaging, staging) != TEXT_FIT ||
         CopyText(shortTarget, sizeof shortTarget, target) != TEXT_FIT) {
         DeleteFileA(staging);
-        return;
+        return REPLACE_KEPT;
     }
     NormalizePath(shortStaging, sizeof shortStaging, 0);
     NormalizePath(shortTarget, sizeof shortTarget, 0);
     if (PlatformKind != PLATFORM_NT && (!FitsInRecord(shortTarget) || !FitsInRecord(shortStaging))) {
         RecordRefusal("FILE", target, "BAD-PATH", 0);
         DeleteFileA(staging);   // nothing recorded: the backup stays
-        return;
+        return REPLACE_KEPT;
     }
     RestartNeeded = 1;
-    RemoveFile(source);
     if (PlatformKind == PLATFORM_NT) {
         // The target still exists at the restart: without leave to replace
         // it the rename would be dropped and the backup never put back.
@@ -88,6 +98,8 @@ void ReplaceFileLater(const char *source, const char *target)
     } else {
         WritePrivateProfileStringA("rename", shortTarget, shortStaging, "WININIT.INI");
     }
+    RemoveFile(source);
+    return REPLACE_STAGED;
 }
 
 void DeleteAtRestart(const char *path)

@@ -5,7 +5,9 @@
 
 // Puts the file at source in place of target, now or (when target is in
 // use) at the next restart; source is removed once its data is safe.
-void ReplaceFileLater(const char *source, const char *target);
+// REPLACE_KEPT: nothing could be done; target and source both stay.
+enum { REPLACE_DONE = 0, REPLACE_STAGED = 1, REPLACE_KEPT = 2 };
+int ReplaceFileLater(const char *source, const char *target);
 // Records path for deletion at the next restart.
 void DeleteAtRestart(const char *path);
 // The target's path with its file name replaced by the first free staging

@@ -98,10 +98,9 @@ int IsWin32Executable(const char *path)
     return result;
 }
 
-void RemoveFile(const char *path)
+// A help file's .GID and .FTS companions (their attributes are not cleared).
+static void RemoveHelpCompanions(const char *path)
 {
-    SetPlainAttributes(path);
-    DeleteOneFile(path);
     size_t len = strlen(path);
     if (len > 4 && TextEqualNoCase(path + len - 4, ".HLP") && len < INV_PATH_CAP) {
         char companion[INV_PATH_CAP];
@@ -111,6 +110,13 @@ void RemoveFile(const char *path)
         memcpy(companion + len - 4, ".FTS", 4);
         DeleteOneFile(companion);
     }
+}
+
+void RemoveFile(const char *path)
+{
+    SetPlainAttributes(path);
+    DeleteOneFile(path);
+    RemoveHelpCompanions(path);
 }
 
 static int HasWildcard(const char *path)
@@ -188,9 +194,15 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore)
     // A rollback never deletes what it cannot put back.
     if (restore && backupPath[0] && !IsReadableFile(backupPath))
         return Refuse("NO-BACKUP");
-    RemoveFile(path);
-    if (restore && backupPath[0])
-        ReplaceFileLater(backupPath, path);
+    if (!(restore && backupPath[0])) {
+        RemoveFile(path);
+        return ENTRY_HANDLED;
+    }
+    // The backup takes the file's place in one step (never delete first);
+    // a help file's index companions are made again from the restored file.
+    if (ReplaceFileLater(backupPath, path) == REPLACE_KEPT)
+        return Refuse("NO-BACKUP");
+    RemoveHelpCompanions(path);
     return ENTRY_HANDLED;
 }
 

@@ -60,11 +60,43 @@ TEST_F(Pending, FreeTargetIsReplacedAtOnce)
     std::string target = dir + "\\APP.DLL", backup = dir + "\\APP.BAK";
     ASSERT_TRUE(WriteFileBytes(target, "new"));
     ASSERT_TRUE(WriteFileBytes(backup, "old"));
-    ReplaceFileLater(backup.c_str(), target.c_str());
+    EXPECT_EQ(REPLACE_DONE, ReplaceFileLater(backup.c_str(), target.c_str()));
     EXPECT_EQ("old", ReadFileBytes(target));
     EXPECT_FALSE(PathExists(backup));
     EXPECT_EQ(0, RestartNeeded);
     EXPECT_EQ(std::string::npos, PendingRenames().find("APP.DLL"));
+    // The copy that took the file's place left nothing beside it.
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*.*").c_str(), &fd);
+    int names = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            names += fd.cFileName[0] != '.';
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    EXPECT_EQ(1, names);
+}
+
+// Put back before taking away: whatever fails, the target holds the
+// installed file or the backup, and a backup that could not be used stays.
+TEST_F(Pending, ABackupThatCannotBeCopiedLeavesBothFiles)
+{
+    std::string target = dir + "\\APP.DLL", backup = dir + "\\APP.BAK";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    HANDLE held = Hold(backup);         // another program holds the backup
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(REPLACE_KEPT, ReplaceFileLater(backup.c_str(), target.c_str()));
+    CloseHandle(held);
+    EXPECT_EQ("installed", ReadFileBytes(target));
+    EXPECT_EQ("original", ReadFileBytes(backup));
+    EXPECT_EQ(0, RestartNeeded);
+    // A backup that is a folder, not a file: the same.
+    std::string folder = dir + "\\FOLDER.BAK";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    EXPECT_EQ(REPLACE_KEPT, ReplaceFileLater(folder.c_str(), target.c_str()));
+    EXPECT_EQ("installed", ReadFileBytes(target));
 }
 
 TEST_F(Pending, TargetInUseIsStagedForTheRestartOnNt)
@@ -74,9 +106,13 @@ TEST_F(Pending, TargetInUseIsStagedForTheRestartOnNt)
     ASSERT_TRUE(WriteFileBytes(backup, "original"));
     HANDLE h = Hold(target);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    ReplaceFileLater(backup.c_str(), target.c_str());
+    EXPECT_EQ(REPLACE_STAGED, ReplaceFileLater(backup.c_str(), target.c_str()));
     std::string staging = dir + "\\~KVU0000.TMP";
     EXPECT_EQ(1, RestartNeeded);
+    // Until the restart the installed file stays in place, whole.
+    CloseHandle(h);
+    EXPECT_EQ("installed", ReadFileBytes(target));
+    h = Hold(target);
     EXPECT_FALSE(PathExists(backup));
     EXPECT_EQ("original", ReadFileBytes(staging));
     std::string pending = PendingRenames();
