@@ -10,8 +10,8 @@ xvfb_cleanup() {
     # wine-run.sh keeps the server's folder in the prefix (TMPDIR).
     [ -d "$XVFB_PREFIX" ] &&
         WINEPREFIX="$XVFB_PREFIX" TMPDIR="$XVFB_PREFIX/.tmp" wineserver -k >/dev/null 2>&1
-    wait    # the background wine-run.sh, which cleans up after itself
-    [ -n "$xpid" ] && { kill $xpid 2>/dev/null; wait $xpid 2>/dev/null; }
+    [ -n "$xpid" ] && kill $xpid 2>/dev/null
+    wait    # the X server and the background wine-run.sh (it cleans up after itself)
     rm -rf "$XVFB_WORK"
 }
 trap xvfb_cleanup EXIT
