@@ -10,7 +10,7 @@ fail=0
 for d in /proc/[0-9]*; do
     pid=${d#/proc/}
     [ "$pid" = $$ ] && continue
-    if tr '\0' '\n' < "$d/environ" 2>/dev/null | grep -q "^TMPDIR=$run_tmp"; then
+    if { tr "\0" "\n" < "$d/environ"; } 2>/dev/null | grep -q "^TMPDIR=$run_tmp"; then
         echo "still running: $pid $(tr '\0' ' ' < "$d/cmdline" 2>/dev/null)"
         fail=1
     fi
