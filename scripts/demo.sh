@@ -13,7 +13,9 @@ sh scripts/make-wine-template.sh "$root/build/wine-template"
 
 pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvdemo.XXXXXX")
 cp -a "$root/build/wine-template/." "$pfx/"
-export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home"
+# Wine's server keeps its folder under TMPDIR: inside the prefix it goes with it.
+mkdir -p "$pfx/.tmp"
+export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home" TMPDIR="$pfx/.tmp"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 finish() {

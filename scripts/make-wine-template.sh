@@ -10,13 +10,14 @@ dir=$1
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
-want="$(wine --version 2>/dev/null || echo none) v2 $WINEARCH"
+want="$(wine --version 2>/dev/null || echo none) v3 $WINEARCH"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
     exit 0
 fi
 rm -rf "$dir"
-mkdir -p "$dir/home"
-export WINEPREFIX="$dir" WINEDEBUG=-all HOME="$dir/home"
+mkdir -p "$dir/home" "$dir/.tmp"
+# Wine's server keeps its folder under TMPDIR: here it goes with the prefix.
+export WINEPREFIX="$dir" WINEDEBUG=-all HOME="$dir/home" TMPDIR="$dir/.tmp"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 wineboot -i >/dev/null 2>&1 || true
@@ -33,5 +34,14 @@ if [ ! -f "$dir/system.reg" ] || [ ! -d "$dir/drive_c/windows/system32" ]; then
     echo "make-wine-template: wineboot did not create a usable prefix (is wine32:i386 installed?)" >&2
     exit 1
 fi
+# The server's folder and its name: every copy makes its own.
+wineserver -w
+rm -rf "$dir/.tmp" "$dir/wineserver"
+# The files a copy gets for itself; Wine's own program files are hard-linked
+# (scripts/prefix-copy.sh).
+(cd "$dir" && find . -type f ! \( -path './drive_c/windows/*' \( -iname '*.dll' -o -iname '*.exe' \
+    -o -iname '*.drv' -o -iname '*.sys' -o -iname '*.nls' -o -iname '*.acm' -o -iname '*.cpl' \
+    -o -iname '*.ocx' -o -iname '*.ds' -o -iname '*.tlb' -o -iname '*.msstyles' -o -iname '*.ax' \
+    -o -iname '*.com' -o -iname '*.vxd' -o -iname '*.mui' \) \) -print) > "$dir/.kv-copy"
 echo "$KV_ARCH" > "$dir/.kv-arch"
 echo "$want" > "$stamp"

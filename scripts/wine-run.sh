@@ -1,9 +1,12 @@
 #!/bin/sh
 # Runs one Windows program under Wine in a throwaway copy of the template
-# prefix, then removes every process and the copy.
+# prefix, then ends every process of that prefix and removes the copy, also
+# when the run is timed out, interrupted or terminated.
 # usage: wine-run.sh TEMPLATE PROGRAM.EXE [ARGS...]
 # KV_X11=1 keeps DISPLAY and switches the copy to the X11 driver (screenshots).
 # KV_KEEP_PREFIX=DIR uses DIR as the prefix and leaves it in place.
+# KV_WINVER: see below. KV_TIMEOUT: seconds before the program is ended (default 270, below the
+# 300 s CTest gives each test, so this script and not CTest does the ending).
 set -u
 template=$1; shift
 if [ ! -f "$template/.kv-template" ]; then
@@ -13,14 +16,37 @@ fi
 # The template was made for one build's architecture; run with the same.
 KV_ARCH=$(cat "$template/.kv-arch" 2>/dev/null || echo i686)
 . "$(dirname "$0")/arch.sh"
+. "$kv_root/scripts/prefix-copy.sh"
+
+pfx= tpid= rc=1
+cleanup() {
+    trap - EXIT INT TERM HUP
+    [ -n "$tpid" ] && kill "$tpid" 2>/dev/null
+    if [ -n "$pfx" ] && [ -d "$pfx" ]; then
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+        [ -z "${KV_KEEP_PREFIX:-}" ] && rm -rf "$pfx"
+    fi
+    # The server's folder (TMPDIR points into the prefix's own tmp folder when
+    # kept, so only a kept prefix keeps one).
+    exit $rc
+}
+trap cleanup EXIT
+trap 'rc=130; exit' INT
+trap 'rc=143; exit' TERM
+trap 'rc=129; exit' HUP
+
 if [ -n "${KV_KEEP_PREFIX:-}" ]; then
     pfx=$KV_KEEP_PREFIX
     rm -rf "$pfx"; mkdir -p "$pfx"
 else
-    pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvpfx.XXXXXX")
+    pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvpfx.XXXXXX") || exit 1
 fi
-cp -a "$template/." "$pfx/"
-export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home"
+kv_prefix_copy "$template" "$pfx" || exit 1
+# Wine's server keeps its socket folder under TMPDIR: inside the prefix it
+# goes away with the prefix.
+mkdir -p "$pfx/.tmp"
+export WINEPREFIX="$pfx" WINEDEBUG=-all HOME="$pfx/home" TMPDIR="$pfx/.tmp"
 # A crash must fail the test, not start a debugger that waits forever.
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 if [ "${KV_X11:-0}" = 1 ]; then
@@ -28,9 +54,16 @@ if [ "${KV_X11:-0}" = 1 ]; then
 else
     unset DISPLAY WAYLAND_DISPLAY
 fi
-timeout -k 5 "${KV_TIMEOUT:-600}" wine "$@"
+# KV_WINVER (win98, nt40, ...): the Windows version Wine reports, as
+# "winecfg -v" would set it (winecfg itself fails under the null driver).
+if [ -n "${KV_WINVER:-}" ]; then
+    wine reg add 'HKCU\Software\Wine' /v Version /d "$KV_WINVER" /f >/dev/null 2>&1
+fi
+# In the background: the shell then handles a signal at once instead of
+# after the program ends.
+timeout -k 5 "${KV_TIMEOUT:-270}" wine "$@" &
+tpid=$!
+wait "$tpid"
 rc=$?
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
-[ -z "${KV_KEEP_PREFIX:-}" ] && rm -rf "$pfx"
+tpid=
 exit $rc

@@ -25,7 +25,7 @@ done
 if [ -z "$found" ]; then echo "FAIL: no window appeared"; exit 1; fi
 sleep 1
 "$IM_IMPORT" -display $disp -window root "$out/background.png"
-WINEPREFIX="$work/pfx" wineserver -k >/dev/null 2>&1
+WINEPREFIX="$work/pfx" TMPDIR="$work/pfx/.tmp" wineserver -k >/dev/null 2>&1
 wait $runner 2>/dev/null
 
 pixel() { "$IM_CONVERT" "$out/background.png" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:; }

@@ -57,6 +57,8 @@ TEST(WizardRun, AutomaticNextThenFinish)
     EXPECT_NE(std::string::npos, run.dialogs[0].text.find("Welcome to the "));
     EXPECT_NE(std::string::npos, run.dialogs[0].text.find("Select Uninstall Method"));
     EXPECT_NE(std::string::npos, run.dialogs[1].text.find("Press the Finish button"));
+    EXPECT_FALSE(PathExists(p.dir + "\\App")) << "Finish runs the uninstall";
+    EXPECT_FALSE(PathExists(p.log));
     RemoveTreeForTest(p.dir);
 }
 
@@ -94,6 +96,10 @@ TEST(WizardRun, AutomaticOptionRunsWithoutAClick)
     EXPECT_EQ(0u, run.exitCode);
     for (const SeenDialog &d : run.dialogs)
         EXPECT_EQ(Caption, d.caption) << "only the wizard may show";
+    // The uninstall ran: the product's file, its folder and the log are gone.
+    EXPECT_FALSE(PathExists(p.dir + "\\App\\ORDERS.EXE"));
+    EXPECT_FALSE(PathExists(p.dir + "\\App"));
+    EXPECT_FALSE(PathExists(p.log));
     RemoveTreeForTest(p.dir);
 }
 

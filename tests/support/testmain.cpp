@@ -27,6 +27,18 @@ int main(int argc, char **argv)
     if (t)
         CloseHandle(t);
     int rc = RUN_ALL_TESTS();
+    // Passing means tests ran and none was skipped: an empty selection or a
+    // skip must never read as green. 77 is CTest's "Not Run" code.
+    const testing::UnitTest *unit = testing::UnitTest::GetInstance();
+    if (rc == 0 && !GTEST_FLAG_GET(list_tests)) {
+        if (unit->test_to_run_count() == 0) {
+            printf("No test ran\n");
+            rc = 1;
+        } else if (unit->skipped_test_count() > 0) {
+            printf("%d test(s) skipped\n", unit->skipped_test_count());
+            rc = 77;
+        }
+    }
     fflush(stdout);
     return rc;
 }
