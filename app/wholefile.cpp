@@ -6,25 +6,19 @@
 #include <windows.h>
 #include <string.h>
 
+// The sibling's name is the target's with a fixed ending, so that what a
+// killed run left beside a file is taken up (overwritten, then swapped in)
+// by the next run that writes the same file, instead of piling up.
+static int SiblingName(char *buf, size_t cap, const char *target, const char *ending)
+{
+    if (!FileNamePart(target)[0])
+        return 1;
+    return CopyText(buf, cap, target) != TEXT_FIT || AppendText(buf, cap, ending) != TEXT_FIT;
+}
+
 int MakeSiblingFile(char *buf, size_t cap, const char *target)
 {
-    char dir[MAX_PATH];
-    if (CopyText(dir, sizeof dir, target) != TEXT_FIT)
-        return 1;
-    char *name = FileNamePart(dir);
-    if (name == dir)
-        return 1;
-    *name = 0;
-    // The system makes the name unique and creates the file, so no other
-    // program's file is ever taken for ours.
-    char tmp[MAX_PATH + 16];
-    if (!GetTempFileNameA(dir, "KVW", 0, tmp))
-        return 1;
-    if (CopyText(buf, cap, tmp) != TEXT_FIT) {
-        DeleteFileA(tmp);
-        return 1;
-    }
-    return 0;
+    return SiblingName(buf, cap, target, ".~kv");
 }
 
 int SwapInFile(const char *tmp, const char *target, int stageHeld)
@@ -49,7 +43,7 @@ int SwapInFile(const char *tmp, const char *target, int stageHeld)
     // Without a replacing move the old file is kept aside until the new one
     // has its name, so that one of them is always there.
     char keep[MAX_PATH];
-    if (MakeSiblingFile(keep, sizeof keep, target) != 0) {
+    if (SiblingName(keep, sizeof keep, target, ".~ko") != 0) {
         DeleteFileA(tmp);
         return WHOLE_FAILED;
     }

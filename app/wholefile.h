@@ -6,8 +6,8 @@
 
 enum { WHOLE_DONE = 0, WHOLE_FAILED = 1, WHOLE_STAGED = 2 };
 
-// A new unique file beside target (same folder), made by this call; its path
-// goes into buf. Result 0, or 1 when none could be made.
+// The name of the file written beside target before it is swapped in:
+// target's own name with ".~kv" added. Result 0, or 1 when it would not fit.
 int MakeSiblingFile(char *buf, size_t cap, const char *target);
 // Puts the finished file tmp in place of target in one step. A target held
 // by another program: with stageHeld, the swap is recorded for the next

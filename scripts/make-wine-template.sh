@@ -10,7 +10,7 @@ dir=$1
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
-want="$(wine --version 2>/dev/null || echo none) v3 $WINEARCH"
+want="$(wine --version 2>/dev/null || echo none) v4 $WINEARCH"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
     exit 0
 fi
@@ -26,6 +26,12 @@ wineserver -w
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w
+# Wine's own fonts (Marlett draws the caption buttons), where this Wine
+# does not find them by itself.
+if [ -d /usr/share/wine/fonts ]; then
+    mkdir -p "$dir/drive_c/windows/Fonts"
+    cp -n /usr/share/wine/fonts/*.ttf "$dir/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
 # The user folders are links into $HOME; make them plain folders of the prefix.
 for link in "$dir"/drive_c/users/*/*; do
     if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi

@@ -20,7 +20,7 @@ cd build
 # What a killed run left behind (the last test checks this folder is empty).
 rm -rf tmp
 # CTest counts a skipped test ("Not Run") as no failure; here it fails.
-{ ctest --output-on-failure -j2 "$@"; echo $? > ctest.rc; } | tee ctest.log
+{ set +e; ctest --output-on-failure -j2 "$@"; echo $? > ctest.rc; } | tee ctest.log
 rc=$(cat ctest.rc)
 if grep -q '^The following tests did not run:' ctest.log; then
     echo "test: a test did not run (skipped); that is a failure"
