@@ -227,3 +227,32 @@ TEST(Canary, MutatedLogsTouchNothingOutsideTheProduct)
 }
 
 } // namespace
+
+namespace {
+
+// A block that ends in a stray marker must not swallow the next block's
+// header: a rollback then undoes the last installation only, and the log
+// keeps the first.
+TEST(Canary, StrayMarkerDoesNotMergeTwoInstallations)
+{
+    std::string bin = ScratchDir("canary_bin2");
+    std::string program = bin + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    const std::string app = "C:\\KVSTRAY";
+    RemoveTreeForTest(app);
+    Make(app + "\\FIRST.EXE", "first");
+    Make(app + "\\SECOND.EXE", "second");
+    std::string block1 = "***  Installation Log\r\nTitle: Stray\r\nMade Dir: " + app + "\r\nFile Copy: " + app +
+                         "\\FIRST.EXE\r\nNon-System File:\r\n";
+    std::string block2 = "***  Upgrade\r\nFile Copy: " + app + "\\SECOND.EXE\r\n";
+    ASSERT_TRUE(WriteFileBytes(app + "\\INSTALL.LOG", block1 + block2));
+    ChildRun run = RunChild(program, "/S /R " + app + "\\INSTALL.LOG", {}, 60000);
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_FALSE(PathExists(app + "\\SECOND.EXE"));
+    EXPECT_EQ("first", ReadFileBytes(app + "\\FIRST.EXE"));
+    EXPECT_EQ(block1, ReadFileBytes(app + "\\INSTALL.LOG"));
+    RemoveTreeForTest(app);
+}
+
+} // namespace
