@@ -41,10 +41,18 @@ std::vector<std::string> Copies()
     return out;
 }
 
+// A clean-up copy of an earlier test may still be ending and hold its file:
+// wait for it (at most 10 s) rather than count it as this test's copy.
 void DeleteCopies()
 {
-    for (const std::string &c : Copies())
-        DeleteFileA(c.c_str());
+    for (int tries = 0; tries < 100; tries++) {
+        std::vector<std::string> left = Copies();
+        if (left.empty())
+            return;
+        for (const std::string &c : left)
+            DeleteFileA(c.c_str());
+        Sleep(100);
+    }
 }
 
 bool WaitGone(const std::string &path, DWORD ms)
