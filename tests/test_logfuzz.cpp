@@ -14,18 +14,7 @@
 
 namespace {
 
-struct Rng {
-    unsigned long long s;
-    unsigned Next()
-    {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return (unsigned)(s >> 11);
-    }
-    unsigned Below(unsigned n) { return n ? Next() % n : 0; }
-    template <class T> const T &Pick(const std::vector<T> &v) { return v[Below((unsigned)v.size())]; }
-};
+using Rng = TestRng;
 
 std::string Dir, Sys, Win;
 

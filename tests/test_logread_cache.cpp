@@ -8,16 +8,7 @@
 
 namespace {
 
-struct Rng {
-    unsigned long long s;
-    unsigned Below(unsigned n)
-    {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return n ? (unsigned)(s >> 11) % n : 0;
-    }
-};
+using Rng = TestRng;
 
 std::string Dump(const char *root)
 {

@@ -102,3 +102,18 @@ std::vector<SeenDialog> AnsweredDialogs();
 
 // Pumps this thread's messages for about ms milliseconds.
 void PumpFor(DWORD ms);
+
+// A small seeded generator (xorshift) for the tests' random logs: the same
+// seed gives the same logs on every machine.
+struct TestRng {
+    unsigned long long s;
+    unsigned Next()
+    {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return (unsigned)(s >> 11);
+    }
+    unsigned Below(unsigned n) { return n ? Next() % n : 0; }
+    template <class T> const T &Pick(const std::vector<T> &v) { return v[Below((unsigned)v.size())]; }
+};
