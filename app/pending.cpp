@@ -6,6 +6,7 @@
 #include "../engine/files.h"
 #include "../log/refusals.h"
 #include "../resources/resource.h"
+#include <stdlib.h>
 #include <string.h>
 
 int WindowsDirFile(char *buf, size_t cap, const char *name)
@@ -90,14 +91,23 @@ int ReplaceFileLater(const char *source, const char *target)
         DeleteFileA(staging);   // nothing recorded: the backup stays
         return REPLACE_KEPT;
     }
-    RestartNeeded = 1;
+    // The backup goes only once the record that puts its copy in place is
+    // written; without the record both stay.
+    int recorded;
     if (PlatformKind == PLATFORM_NT) {
         // The target still exists at the restart: without leave to replace
         // it the rename would be dropped and the backup never put back.
-        MoveFileExA(shortStaging, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+        recorded = MoveFileExA(shortStaging, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
     } else {
-        WritePrivateProfileStringA("rename", shortTarget, shortStaging, "WININIT.INI");
+        char ini[PATH_CAP];
+        recorded = WindowsDirFile(ini, sizeof ini, "WININIT.INI") &&
+                   WriteProfileItemWhole(ini, "rename", shortTarget, shortStaging) == WHOLE_DONE;
     }
+    if (!recorded) {
+        DeleteFileA(staging);
+        return REPLACE_KEPT;
+    }
+    RestartNeeded = 1;
     RemoveFile(source);
     return REPLACE_STAGED;
 }
@@ -118,28 +128,40 @@ void DeleteAtRestart(const char *path)
     char line[PATH_CAP + 32];
     if (FormatText(line, sizeof line, "NUL=%s\r\n", path) != TEXT_FIT)
         return;
-    HFILE f = _lopen(ini, OF_READWRITE);
-    if (f != HFILE_ERROR) {
-        // Keep the last line whole when the file does not end in a line break.
-        LONG size = _llseek(f, 0, FILE_END);
-        char last = '\n';
-        if (size > 0 && _llseek(f, size - 1, FILE_BEGIN) == size - 1) {
-            if (_lread(f, &last, 1) != 1)
-                last = '\n';
-            _llseek(f, 0, FILE_END);
+    // The line goes to the end of the file, whatever section comes last;
+    // the file is written beside itself and swapped in whole.
+    HANDLE f = CreateFileA(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    char *text = NULL;
+    DWORD size = 0;
+    if (f != INVALID_HANDLE_VALUE) {
+        DWORD high = 0;
+        size = GetFileSize(f, &high);
+        DWORD got = 0;
+        text = size != INVALID_FILE_SIZE && high == 0 && size < (1u << 24)
+                   ? (char *)malloc((size_t)size + sizeof line + 16) : NULL;
+        int ok = text && ReadFile(f, text, size, &got, NULL) && got == size;
+        CloseHandle(f);
+        if (!ok) {
+            free(text);
+            return;             // unreadable: left as it is, nothing recorded
         }
-        if (last != '\n')
-            _lwrite(f, "\r\n", 2);
-        _lwrite(f, line, (UINT)strlen(line));
-        _lclose(f);
-        return;
+    } else {
+        text = (char *)malloc(sizeof line + 16);
+        if (!text)
+            return;
+        memcpy(text, "[rename]\r\n", 10);
+        size = 10;
     }
-    f = _lcreat(ini, 0);
-    if (f == HFILE_ERROR)
-        return;
-    _lwrite(f, "[rename]\r\n", 10);
-    _lwrite(f, line, (UINT)strlen(line));
-    _lclose(f);
+    // Keep the last line whole when the file does not end in a line break.
+    if (size > 0 && text[size - 1] != '\n') {
+        memcpy(text + size, "\r\n", 2);
+        size += 2;
+    }
+    size_t n = strlen(line);
+    memcpy(text + size, line, n);
+    WriteWholeFile(ini, text, size + n, 0);
+    free(text);
 }
 
 void WriteRestartProgram(void)

@@ -4,6 +4,7 @@
 #include "state.h"
 #include "text.h"
 #include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 
 // The sibling's name is the target's with a fixed ending, so that what a
@@ -84,4 +85,108 @@ int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHel
         return WHOLE_FAILED;
     }
     return SwapInFile(tmp, path, stageHeld);
+}
+
+// --- profile (INI) items -------------------------------------------------
+
+// What a profile read returns for the whole of a list (section names, or a
+// section's items), in a heap buffer grown until it fits; null when memory
+// is short or the text would exceed 1 MB.
+static char *ReadProfileList(const char *section, const char *file)
+{
+    for (DWORD size = 16384; size <= (1u << 20); size *= 2) {
+        char *buf = (char *)malloc(size);
+        if (!buf)
+            return NULL;
+        DWORD got = section ? GetPrivateProfileSectionA(section, buf, size, file)
+                            : GetPrivateProfileSectionNamesA(buf, size, file);
+        if (got < size - 2) {
+            buf[got] = buf[got + 1] = 0;
+            return buf;
+        }
+        free(buf);
+    }
+    return NULL;
+}
+
+// Whether the item line "key=..." is the item changed here.
+static int IsItem(const char *line, const char *item)
+{
+    size_t n = strlen(item);
+    if (!TextEqualNoCaseN(line, item, n))
+        return 0;
+    const char *p = line + n;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return *p == '=' || *p == 0;
+}
+
+// Whether two NUL-separated lists are equal, item lines of the changed item
+// left out when item is given.
+static int SameList(const char *a, const char *b, const char *item)
+{
+    for (;;) {
+        while (*a && item && IsItem(a, item))
+            a += strlen(a) + 1;
+        while (*b && item && IsItem(b, item))
+            b += strlen(b) + 1;
+        if (!*a || !*b)
+            return !*a && !*b;
+        if (strcmp(a, b) != 0)
+            return 0;
+        a += strlen(a) + 1;
+        b += strlen(b) + 1;
+    }
+}
+
+// Whether copy holds everything file holds (nothing when file is missing),
+// apart from the one item, and the item as it should now be.
+static int CopyIsWhole(const char *file, const char *copy, const char *section, const char *item,
+                       const char *value)
+{
+    char *names = FileExists(file) ? ReadProfileList(NULL, file) : (char *)calloc(2, 1);
+    char *copyNames = ReadProfileList(NULL, copy);
+    int whole = names && copyNames;
+    // The copy may have gained the item's section; every old one must be there.
+    for (const char *s = names; whole && *s; s += strlen(s) + 1) {
+        char *a = ReadProfileList(s, file), *b = ReadProfileList(s, copy);
+        whole = a && b && SameList(a, b, TextEqualNoCase(s, section) ? item : NULL);
+        free(a);
+        free(b);
+    }
+    free(names);
+    free(copyNames);
+    if (!whole)
+        return 0;
+    char now[1024];
+    DWORD got = GetPrivateProfileStringA(section, item, "\x7f", now, sizeof now, copy);
+    if (value)
+        return got < sizeof now - 1 && strcmp(now, value) == 0;
+    return strcmp(now, "\x7f") == 0;
+}
+
+int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value)
+{
+    char copy[MAX_PATH];
+    if (MakeSiblingFile(copy, sizeof copy, file) != 0)
+        return WHOLE_FAILED;    // no room beside it: the file stays as it is
+    DWORD attributes = GetFileAttributesA(file);
+    int ok;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        HANDLE h = CreateFileA(copy, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
+    } else {
+        ok = CopyFileA(file, copy, FALSE) && SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL);
+    }
+    ok = ok && WritePrivateProfileStringA(section, item, value, copy);
+    // Flushes the profile cache of systems that keep one.
+    WritePrivateProfileStringA(NULL, NULL, NULL, copy);
+    if (!ok || !CopyIsWhole(file, copy, section, item, value)) {
+        DeleteFileA(copy);
+        return WHOLE_FAILED;
+    }
+    int result = SwapInFile(copy, file, 0);
+    if (result == WHOLE_DONE && attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_NORMAL))
+        SetFileAttributesA(file, attributes);
+    return result;
 }

@@ -16,3 +16,9 @@ int MakeSiblingFile(char *buf, size_t cap, const char *target);
 int SwapInFile(const char *tmp, const char *target, int stageHeld);
 // Writes bytes as the whole new content of path (created when missing).
 int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld);
+// Sets (value non-null) or deletes one item of the INI file at file (a
+// full path; the file is made when missing) through a copy beside it, which
+// replaces the file only when every other section and item reads back the
+// same: a full disk, on which the system's profile writer leaves a cut
+// file, or a kill loses nothing.
+int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value);

@@ -149,6 +149,25 @@ TEST_F(Pending, TargetInUseIsStagedInWininitElsewhere)
     EXPECT_EQ("old2", ReadFileBytes(second));
 }
 
+// Without its record for the restart a staged copy would never be put in
+// place: when WININIT.INI cannot be written, the backup stays.
+TEST_F(Pending, AStagingThatCannotBeRecordedKeepsTheBackup)
+{
+    PlatformKind = PLATFORM_OTHER;
+    std::string target = dir + "\\held.dll", backup = dir + "\\held.bak";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\windows\\WININIT.INI", NULL));   // a folder in its place
+    HANDLE h = Hold(target);
+    EXPECT_EQ(REPLACE_KEPT, ReplaceFileLater(backup.c_str(), target.c_str()));
+    CloseHandle(h);
+    RemoveDirectoryA("C:\\windows\\WININIT.INI");
+    EXPECT_EQ("original", ReadFileBytes(backup));
+    EXPECT_EQ("installed", ReadFileBytes(target));
+    EXPECT_EQ(0, RestartNeeded);
+    EXPECT_FALSE(PathExists(dir + "\\~KVU0000.TMP"));
+}
+
 TEST_F(Pending, NoRoomForAStagingNameKeepsTheBackup)
 {
     // A folder so deep that "~KVU0000.TMP" no longer fits beside the file.
