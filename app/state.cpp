@@ -46,6 +46,7 @@ unsigned short TempNameCounter;
 char TempCopyPath[PATH_CAP];
 
 int DeletingSelf;
+int WorkLeft;
 
 int ProgressStarted, ProgressDone, ProgressTotal;
 HFONT DialogFont;

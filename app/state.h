@@ -72,6 +72,10 @@ extern char TempCopyPath[PATH_CAP];
 
 // --- engine/files ---
 extern int DeletingSelf;
+// A change the log records could not be made now (a backup or an INI file
+// held by another program) and was not staged: the log is then kept, so
+// that a later run finishes the job. Also set by engine/inifiles.
+extern int WorkLeft;
 
 // --- ui/progress ---
 extern int ProgressStarted, ProgressDone, ProgressTotal;

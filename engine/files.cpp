@@ -192,16 +192,23 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore)
         return ENTRY_HANDLED;
     }
     // A rollback never deletes what it cannot put back.
-    if (restore && backupPath[0] && !IsReadableFile(backupPath))
+    if (restore && backupPath[0] && !IsReadableFile(backupPath)) {
+        // A backup that is there but held is work left for a later run; one
+        // that is gone was put back by an earlier run.
+        if (FileExists(backupPath))
+            WorkLeft = 1;
         return Refuse("NO-BACKUP");
+    }
     if (!(restore && backupPath[0])) {
         RemoveFile(path);
         return ENTRY_HANDLED;
     }
     // The backup takes the file's place in one step (never delete first);
     // a help file's index companions are made again from the restored file.
-    if (ReplaceFileLater(backupPath, path) == REPLACE_KEPT)
+    if (ReplaceFileLater(backupPath, path) == REPLACE_KEPT) {
+        WorkLeft = 1;
         return Refuse("NO-BACKUP");
+    }
     RemoveHelpCompanions(path);
     return ENTRY_HANDLED;
 }

@@ -62,6 +62,7 @@ int RestoreIniItem(IniEntry *entry)
         WritePrivateProfileStringA(entry->Section, entry->Item, written, entry->File);
         return 1;
     }
-    WriteProfileItemWhole(entry->File, entry->Section, entry->Item, written);
+    if (WriteProfileItemWhole(entry->File, entry->Section, entry->Item, written) == WHOLE_FAILED)
+        WorkLeft = 1;           // held or no room: the log keeps the item for a later run
     return 1;
 }

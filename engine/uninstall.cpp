@@ -230,7 +230,7 @@ static void CutLog(const char *logPath, long offset)
 // that a run that is killed or cancelled can be run again and finish.
 static void HandleLog(const char *logPath)
 {
-    if (Cancelled)
+    if (Cancelled || WorkLeft)
         return;
     if (Rollback) {
         if (LastInstallOffset == 0)
@@ -346,6 +346,7 @@ void RunUninstall(const char *logPath)
         NormalizePath(LogLongPath, sizeof LogLongPath, 1);
     else
         LogLongPath[0] = 0;
+    WorkLeft = 0;
     if (UninstallMethod == METHOD_CUSTOM)
         Rollback = 0;
     // Installation numbers start at 1; 0 marks "never" in the file entries.
