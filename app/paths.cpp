@@ -68,15 +68,6 @@ static unsigned ProbeHash(const char *text)
     return h;
 }
 
-static char *HeapText(const char *text)
-{
-    size_t n = strlen(text) + 1;
-    char *copy = (char *)malloc(n);
-    if (copy)
-        memcpy(copy, text, n);
-    return copy;
-}
-
 void BeginLookupCache(void)
 {
     EndLookupCache();

@@ -1,6 +1,7 @@
 #include "text.h"
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int CopyTextN(char *dst, size_t cap, const char *src, size_t n)
@@ -90,4 +91,13 @@ int TextEqualNoCase(const char *a, const char *b)
 int StartsWithNoCase(const char *text, const char *prefix)
 {
     return TextEqualNoCaseN(text, prefix, strlen(prefix));
+}
+
+char *HeapText(const char *text)
+{
+    size_t n = strlen(text) + 1;
+    char *copy = (char *)malloc(n);
+    if (copy)
+        memcpy(copy, text, n);
+    return copy;
 }

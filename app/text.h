@@ -16,6 +16,9 @@ int FormatText(char *dst, size_t cap, const char *fmt, ...)
 // so a stray "%" in a user-supplied text cannot read beyond the arguments).
 int FormatOneString(char *dst, size_t cap, const char *fmt, const char *arg);
 
+// A heap copy of text (freed with free); null when memory is short.
+char *HeapText(const char *text);
+
 // ASCII case folding, as used for paths, keys and tags.
 int TextEqualNoCase(const char *a, const char *b);
 int TextEqualNoCaseN(const char *a, const char *b, size_t n);

@@ -54,15 +54,6 @@ static int TakeReply(HDDEDATA data)
     return len < got || got >= total;
 }
 
-static char *HeapCopy(const char *text)
-{
-    size_t n = strlen(text) + 1;
-    char *copy = (char *)malloc(n);
-    if (copy)
-        memcpy(copy, text, n);
-    return copy;
-}
-
 // Start of the line after the one p stands in, or null when it is the last.
 static char *NextLine(char *p)
 {
@@ -143,7 +134,7 @@ void ConnectProgman(void)
     if (!data)
         return;
     int whole = TakeReply(data);
-    GroupListText = HeapCopy(ScratchBuffer);
+    GroupListText = HeapText(ScratchBuffer);
     if (!GroupListText)
         return;
 
@@ -162,7 +153,7 @@ void ConnectProgman(void)
             // A description that did not fit is left out: with items missing
             // from it the group could be taken for empty and deleted.
             if (data && TakeReply(data)) {
-                GroupNames[slot] = HeapCopy(ScratchBuffer);
+                GroupNames[slot] = HeapText(ScratchBuffer);
                 if (GroupNames[slot])
                     slot++;
             }

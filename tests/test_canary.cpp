@@ -17,13 +17,6 @@ using Rng = TestRng;
 const std::string App = "C:\\KVAPP";
 std::string Win, Sys;
 
-void Make(const std::string &path, const std::string &bytes)
-{
-    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
-    ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
-}
-
 // Canary files: none is named plainly by any log below.
 std::vector<std::string> CanaryFiles()
 {
@@ -47,11 +40,11 @@ const RegCanary RegCanaries[] = {
 void Plant()
 {
     for (const std::string &f : CanaryFiles())
-        Make(f, "canary " + f);
+        MakeFile(f, "canary " + f);
     // The product.
     for (const char *f : {"\\A.EXE", "\\B.DLL", "\\B.BAK", "\\DATA\\D.DAT", "\\TREE\\T1.TXT", "\\TREE\\S\\T2.TXT"})
-        Make(App + f, std::string("product ") + f);
-    Make(App + "\\APP.INI", "[S]\r\nK=product\r\nCanary=1\r\n");
+        MakeFile(App + f, std::string("product ") + f);
+    MakeFile(App + "\\APP.INI", "[S]\r\nK=product\r\nCanary=1\r\n");
     WritePrivateProfileStringA("KvCanary", "Keep", "1", "WIN.INI");
     WritePrivateProfileStringA("KvApp", "K", "product", "WIN.INI");
     for (const RegCanary &c : RegCanaries)
@@ -231,8 +224,8 @@ TEST(Canary, StrayMarkerDoesNotMergeTwoInstallations)
     ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
     const std::string app = "C:\\KVSTRAY";
     RemoveTreeForTest(app);
-    Make(app + "\\FIRST.EXE", "first");
-    Make(app + "\\SECOND.EXE", "second");
+    MakeFile(app + "\\FIRST.EXE", "first");
+    MakeFile(app + "\\SECOND.EXE", "second");
     std::string block1 = "***  Installation Log\r\nTitle: Stray\r\nMade Dir: " + app + "\r\nFile Copy: " + app +
                          "\\FIRST.EXE\r\nNon-System File:\r\n";
     std::string block2 = "***  Upgrade\r\nFile Copy: " + app + "\\SECOND.EXE\r\n";

@@ -11,25 +11,18 @@ namespace {
 const std::string Top = "C:\\KVHELD", App = Top + "\\App";
 std::string Win;
 
-void Make(const std::string &path, const std::string &bytes)
-{
-    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
-    ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
-}
-
 std::string Install()
 {
     RemoveTreeForTest(Top);
-    Make(App + "\\A.DLL", "version 2 of A");
-    Make(App + "\\B.DLL", "version 2 of B");
-    Make(App + "\\Backup\\A.DLL", "version 1 of A");
-    Make(App + "\\Backup\\B.DLL", "version 1 of B");
-    Make(App + "\\NEW.DLL", "new in version 2");
-    Make(App + "\\APP.INI", "[S]\r\nK=v2\r\nMine=keep\r\n");
-    Make(Win + "\\KVHELD.MIF", "earlier run");
+    MakeFile(App + "\\A.DLL", "version 2 of A");
+    MakeFile(App + "\\B.DLL", "version 2 of B");
+    MakeFile(App + "\\Backup\\A.DLL", "version 1 of A");
+    MakeFile(App + "\\Backup\\B.DLL", "version 1 of B");
+    MakeFile(App + "\\NEW.DLL", "new in version 2");
+    MakeFile(App + "\\APP.INI", "[S]\r\nK=v2\r\nMine=keep\r\n");
+    MakeFile(Win + "\\KVHELD.MIF", "earlier run");
     std::string log = App + "\\INSTALL.LOG";
-    Make(log, "***  Installation Log\r\nTitle: Held\r\nUninstall MIF: KVHELD.MIF\r\nMade Dir: " + App +
+    MakeFile(log, "***  Installation Log\r\nTitle: Held\r\nUninstall MIF: KVHELD.MIF\r\nMade Dir: " + App +
                   "\r\nFile Copy: " + App + "\\A.DLL\r\nFile Copy: " + App + "\\B.DLL\r\n"
                   "INI File: " + App + "\\APP.INI\r\nINI Sect: S\r\nINI Item: K\r\nINI Val: v1\r\nINI Old: first\r\n"
                   "***  Upgrade\r\nFile Overwrite: " + App + "\\A.DLL\r\nBackup Copy: " + App +
@@ -39,30 +32,10 @@ std::string Install()
     return log;
 }
 
-void ListFiles(const std::string &dir, std::string *out)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = fd.cFileName, p = dir + "\\" + name;
-        if (name == "." || name == "..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            *out += p + "\\\n";
-            ListFiles(p, out);
-        } else {
-            *out += p + "=" + ReadFileBytes(p) + "\n";
-        }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-}
-
 std::string Snapshot()
 {
     std::string s;
-    ListFiles(Top, &s);
+    s += TreeText(Top);
     bool ok = false;
     std::string mif = ReadFileBytes(Win + "\\KVHELD.MIF", &ok);
     s += "status file:\n";

@@ -16,13 +16,6 @@ const std::string Top = "C:\\KVKILL";
 const char RegKey[] = "Software\\KvKill";
 std::string Win, SysIniBase;
 
-void Make(const std::string &path, const std::string &bytes)
-{
-    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
-    ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
-}
-
 std::string Name(const char *stem, int i)
 {
     return std::string(stem) + std::to_string(i) + ".DAT";
@@ -40,24 +33,24 @@ std::string Install()
     std::string b2 = "***  Upgrade\r\n";
     for (int i = 0; i < 120; i++) {
         std::string f = (i % 2 ? app : data) + "\\" + Name("F", i);
-        Make(f, "installed " + std::to_string(i));
+        MakeFile(f, "installed " + std::to_string(i));
         (i < 90 ? b1 : b2) += "File Copy: " + f + "\r\n";
     }
     for (int i = 0; i < 40; i++)
-        Make(tree + "\\" + (i % 4 ? "" : "Sub\\") + Name("T", i), "tree " + std::to_string(i));
+        MakeFile(tree + "\\" + (i % 4 ? "" : "Sub\\") + Name("T", i), "tree " + std::to_string(i));
     // Files the upgrade overwrote, with the earlier copies kept as backups.
     for (int i = 0; i < 30; i++) {
         std::string f = app + "\\" + Name("O", i), bak = app + "\\Backup\\" + Name("O", i);
-        Make(f, "version 2 of " + std::to_string(i));
-        Make(bak, "version 1 of " + std::to_string(i));
+        MakeFile(f, "version 2 of " + std::to_string(i));
+        MakeFile(bak, "version 1 of " + std::to_string(i));
         b1 += "File Copy: " + f + "\r\n";
         b2 += "File Overwrite: " + f + "\r\nBackup Copy: " + bak + "\r\n";
     }
-    Make(app + "\\KV.386", "driver");
+    MakeFile(app + "\\KV.386", "driver");
     b1 += "File Copy: " + app + "\\KV.386\r\nAdd Device: " + app + "\\KV.386\r\n";
     WriteFileBytes(Win + "\\SYSTEM.INI", SysIniBase + "[386Enh]\r\ndevice=" + app + "\\KV.386\r\n");
     // INI items: changed by both installations, or added by one.
-    Make(Top + "\\Settings\\APP.INI", "[Main]\r\nMine=keep\r\n");
+    MakeFile(Top + "\\Settings\\APP.INI", "[Main]\r\nMine=keep\r\n");
     std::string ini = Top + "\\Settings\\APP.INI";
     for (int i = 0; i < 10; i++) {
         std::string item = "Item" + std::to_string(i);
@@ -86,33 +79,9 @@ std::string Install()
     b2 += std::string("RegDB Tree: ") + RegKey + "\\Tree\r\nRegDB Root: 1\r\n";
     SetRegString(HKEY_CURRENT_USER, RegKey, "UserOwn", "keep");
     std::string log = app + "\\INSTALL.LOG";
-    Make(log, b1 + b2);
+    MakeFile(log, b1 + b2);
     DeleteFileA((Win + "\\KVKILL.MIF").c_str());
     return log;
-}
-
-void ListFiles(const std::string &dir, std::string *out)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    std::vector<std::string> names;
-    do
-        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
-            names.push_back(fd.cFileName);
-    while (FindNextFileA(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    for (const std::string &n : names) {
-        std::string p = dir + "\\" + n;
-        if (GetFileAttributesA(p.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-            *out += p + "\\\n";
-            ListFiles(p, out);
-        } else {
-            *out += p + "=" + ReadFileBytes(p) + "\n";
-        }
-    }
 }
 
 void ListKey(HKEY root, const std::string &key, std::string *out)
@@ -150,7 +119,7 @@ void ListKey(HKEY root, const std::string &key, std::string *out)
 std::string Snapshot()
 {
     std::string s;
-    ListFiles(Top, &s);
+    s += TreeText(Top);
     ListKey(HKEY_CURRENT_USER, RegKey, &s);
     s += "win.ini Mode=" + IniRead("WIN.INI", "KvKill", "Mode") + "\n";
     s += "SYSTEM.INI:\n" + ReadFileBytes(Win + "\\SYSTEM.INI") + "\n";

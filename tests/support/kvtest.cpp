@@ -1,6 +1,7 @@
 #include "kvtest.h"
 #include <gtest/gtest.h>
 #include <string.h>
+#include <algorithm>
 #include <deque>
 #include <set>
 #include <shellapi.h>
@@ -453,4 +454,42 @@ void PumpFor(DWORD ms)
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
     }
+}
+
+void MakeFile(const std::string &path, const std::string &bytes)
+{
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
+    EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
+}
+
+static void ListTree(const std::string &dir, std::string *out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> names;
+    do
+        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
+            names.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    for (const std::string &n : names) {
+        std::string p = dir + "\\" + n;
+        if (GetFileAttributesA(p.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+            *out += p + "\\\n";
+            ListTree(p, out);
+        } else {
+            *out += p + "=" + ReadFileBytes(p) + "\n";
+        }
+    }
+}
+
+std::string TreeText(const std::string &dir)
+{
+    std::string out;
+    ListTree(dir, &out);
+    return out;
 }

@@ -9,6 +9,11 @@
 std::string ScratchDir(const std::string &name);
 void RemoveTreeForTest(const std::string &dir);
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
+// Writes the file after making the folders above it (the test fails when it cannot).
+void MakeFile(const std::string &path, const std::string &bytes);
+// Every folder and file below dir, sorted, each file with its content: one
+// line each, for comparing a machine before and after.
+std::string TreeText(const std::string &dir);
 std::string ReadFileBytes(const std::string &path, bool *ok = nullptr);
 bool PathExists(const std::string &path);
 // The folder of the running test program (also holds UNINSTAL.EXE).
