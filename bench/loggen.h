@@ -1,7 +1,8 @@
 // Writes a large installation log with the files it names: 20,000
 // "File Copy: " lines for files that exist, 200 "Self-Register: " lines
 // (half of them with short 8.3 paths) and 4,096 entries of every other kind,
-// in two installation blocks. Used by bench_logread.
+// in two installation blocks; and a log of 50 lines over the same files.
+// Used by bench_logread.
 #pragma once
 #include <windows.h>
 #include <stdio.h>
@@ -148,4 +149,28 @@ inline bool GenerateBenchLog(const std::string &root, BenchLog *out)
     out->path = logDir + "\\INSTALL.LOG";
     out->bytes = log.size();
     return Touch(out->path, log);
+}
+
+// A 50-line log of one block over files GenerateBenchLog made: the size of
+// a small product, where fixed costs of a reading show.
+inline bool GenerateSmallLog(const std::string &root, const BenchLog &big, std::string *path)
+{
+    using namespace loggen;
+    std::string log = "***  Installation Log\r\nTitle: Small Product Installation\r\n";
+    for (int i = 0; i < 17; i++)
+        log += "File Copy: " + big.files[i * 7] + "\r\n";
+    for (int i = 0; i < 4; i++)
+        log += "Made Dir: " + root + "\\Made\\Small " + Num(i, 2) + "\r\n";
+    for (int i = 0; i < 2; i++)
+        log += "INI File: " + root + "\\SETTINGS00.INI\r\nINI Sect: Options\r\nINI Item: Key" + Num(i, 3) +
+               "\r\nINI Val: value\r\n";
+    for (int i = 0; i < 3; i++)
+        log += "RegDB Key: Software\\Small\\Key" + Num(i, 2) + "\r\nRegDB Val: v\r\nRegDB Name: Data\r\n"
+               "RegDB Root: 2\r\nRegDB Old: before\r\n";
+    log += "Self-Register: " + big.files[0] + "\r\n";
+    log += "Icon Group: Small\r\nIcon Name: Small Item\r\nIcon Cmd: C:\\SMALL\\ITEM.EXE\r\n";
+    std::string dir = root + "\\Small";
+    CreateDirectoryA(dir.c_str(), NULL);
+    *path = dir + "\\INSTALL.LOG";
+    return Touch(*path, log);
 }

@@ -4,7 +4,8 @@
 // Every kept entry must pass the path rules, the block count must match the
 // header lines, and memory must stay bounded.
 // KV_FUZZ_COUNT (default 1000) and KV_FUZZ_SEED choose the run; the fixed
-// default seed keeps the test command repeatable.
+// default seed keeps the test command repeatable. KV_FUZZ_DUMP names a file
+// that receives every reading's inventory, to compare two builds of the reader.
 #include "test_logread_util.h"
 #include "log/refusals.h"
 #include "app/paths.h"
@@ -61,8 +62,15 @@ std::string ValidLog(Rng &rng)
         "RegDB Key: Software\\KvFuzz\\Product\r\nRegDB Val: v\r\nRegDB Name: Created\r\nRegDB Root: 1\r\n"
         "RegDB Key: Software\\KvFuzz\\Product\r\nRegDB Val: v\r\nRegDB Name: Changed\r\nRegDB Type: 2\r\n"
         "RegDB Root: 1\r\nRegDB Old: one\r\nRegDB Old: two\r\nUser Rights: Admin\r\n";
+    // The upgrade changes the INI item and the registry value again: their
+    // old values then differ from the last ones, or equal them.
     std::string b2 = "*** Upgrade\r\nFile Copy: " + d + "\\App\\A.EXE\r\nBackup Copy: " + d +
-                     "\\App\\A.BAK\r\nMade Dir: " + d + "\\App\\Sub\r\n";
+                     "\\App\\A.BAK\r\nMade Dir: " + d + "\\App\\Sub\r\n"
+                     "INI File: " + d + "\\NEW.INI\r\nINI Sect: S\r\nINI Item: K\r\nINI Val: now\r\nINI Old: " +
+                     (rng.Below(2) ? "before" : "between") + "\r\n"
+                     "RegDB Key: Software\\KvFuzz\\Product\r\nRegDB Val: v\r\nRegDB Name: Changed\r\n"
+                     "RegDB Type: 2\r\nRegDB Root: 1\r\nRegDB Old: " + (rng.Below(2) ? "one" : "three") +
+                     "\r\nRegDB Old: two\r\n";
     return rng.Below(4) ? b1 + b2 : b1;
 }
 
@@ -320,6 +328,8 @@ TEST(LogFuzz, MutatedLogsKeepOnlyWhatTheRulesAllow)
     int count = countText && atoi(countText) > 0 ? atoi(countText) : 1000;
     Rng rng{seedText && strtoull(seedText, NULL, 10) ? strtoull(seedText, NULL, 10) : 0x9E3779B97F4A7C15ull};
     std::string logPath = Dir + "\\INSTALL.LOG";
+    const char *dumpPath = getenv("KV_FUZZ_DUMP");
+    FILE *dump = dumpPath && dumpPath[0] ? fopen(dumpPath, "wb") : NULL;
     int read = 0, refusals = 0, failures = 0;
     SIZE_T settled = 0;
     typedef BOOL(WINAPI * MemoryInfoProc)(HANDLE, PROCESS_MEMORY_COUNTERS *, DWORD);
@@ -336,6 +346,10 @@ TEST(LogFuzz, MutatedLogsKeepOnlyWhatTheRulesAllow)
         int result = ReadLogAt(logPath);
         read += result == 0;
         refusals += RefusalCount();
+        if (dump) {
+            fprintf(dump, "== log %d result %d\n", n, result);
+            DumpInventoryToFile(dump);
+        }
         std::string problem = CheckInventory(log, result, sysIds, sysCount);
         if (!problem.empty() && ++failures <= 5) {
             std::string shown;
@@ -353,6 +367,8 @@ TEST(LogFuzz, MutatedLogsKeepOnlyWhatTheRulesAllow)
                 ADD_FAILURE() << "working set grew from " << settled << " to " << pmc.WorkingSetSize << " bytes";
         }
     }
+    if (dump)
+        fclose(dump);
     FreeInventory();
     ASSERT_EQ(0, CreateInventory());
     DeleteFileA((Sys + "\\KVFUZZ.DLL").c_str());
