@@ -94,43 +94,61 @@ static void BuildInventory(void)
 {
     CreateInventory();
     InstallCount = 1;
+    char text[MAX_PATH];
     for (int d = 0; d < DIRS; d++)
         for (int f = 0; f < FILES_PER_DIR; f++) {
-            FileEntry *e = (FileEntry *)NewEntry(sizeof(FileEntry));
-            FilePath(e->Path, sizeof e->Path, d, f);
+            FileEntry *e;
+            if (NewEntry(&e) != 0)
+                return;
+            FilePath(text, sizeof text, d, f);
+            StoreText(&e->Path, text, INV_PATH_CAP);
             e->Created = 1;
             e->CopyInstall = e->BackupInstall = 1;
             ListAppend(&AppFileList, e);
         }
-    DirEntry *top = (DirEntry *)NewEntry(sizeof(DirEntry));
-    FormatText(top->Path, sizeof top->Path, "%s\\", Top);
+    DirEntry *top;
+    if (NewEntry(&top) != 0)
+        return;
+    FormatText(text, sizeof text, "%s\\", Top);
+    StoreText(&top->Path, text, INV_PATH_CAP);
     top->MadeInstall = 1;
     ListAppend(&DirList, top);
     for (int d = 0; d < DIRS; d++) {
-        DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
-        DirPath(e->Path, sizeof e->Path, d);
-        AppendText(e->Path, sizeof e->Path, "\\");
+        DirEntry *e;
+        if (NewEntry(&e) != 0)
+            return;
+        DirPath(text, sizeof text, d);
+        AppendText(text, sizeof text, "\\");
+        StoreText(&e->Path, text, INV_PATH_CAP);
         e->MadeInstall = 1;
         ListAppend(&DirList, e);
     }
     for (int k = 0; k < REG_KEYS; k++)
         for (int v = 0; v < VALUES_PER_KEY; v++) {
-            RegKeyEntry *e = (RegKeyEntry *)NewEntry(sizeof(RegKeyEntry));
-            KeyPath(e->Key, sizeof e->Key, k);
-            FormatText(e->ValueName, sizeof e->ValueName, "Value%02d", v);
+            RegKeyEntry *e;
+            if (NewEntry(&e) != 0)
+                return;
+            KeyPath(text, sizeof text, k);
+            StoreText(&e->Key, text, NAME_CAP);
+            FormatText(text, sizeof text, "Value%02d", v);
+            StoreText(&e->ValueName, text, NAME_CAP);
             e->Root = 1;
             e->InstallNo = 1;
             ListAppend(&RegKeyList, e);
         }
     for (int i = 0; i < INI_FILES; i++)
         for (int n = 0; n < ITEMS_PER_FILE; n++) {
-            IniEntry *e = (IniEntry *)NewEntry(sizeof(IniEntry));
-            IniPath(e->File, sizeof e->File, i);
-            CopyText(e->Section, sizeof e->Section, "Settings");
-            FormatText(e->Item, sizeof e->Item, "Item%03d", n);
+            IniEntry *e;
+            if (NewEntry(&e) != 0)
+                return;
+            IniPath(text, sizeof text, i);
+            StoreText(&e->File, text, INV_PATH_CAP);
+            StoreText(&e->Section, "Settings", NAME_CAP);
+            FormatText(text, sizeof text, "Item%03d", n);
+            StoreText(&e->Item, text, NAME_CAP);
             // Half the items were changed (restored), half added (deleted).
             if (n % 2)
-                CopyText(e->OldValue, sizeof e->OldValue, "before");
+                StoreText(&e->OldValue, "before", INI_VALUE_CAP);
             e->InstallNo = 1;
             ListAppend(&IniEntryList, e);
         }

@@ -113,8 +113,13 @@ void RestoreRegistryValue(RegValueEntry *entry)
     HKEY key;
     if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
         return;     // the key is gone: it is not made again
-    char *data = Rollback ? entry->LastOldData : entry->OldData;
-    int count = ConvertRegistryData(data, OLD_DATA_CAP, entry->Type);
+    // Converted in a buffer of the full cap: the entry keeps its text, and
+    // a number takes four bytes whatever its text's length.
+    char data[OLD_DATA_CAP] = {0};
+    int size = Rollback ? entry->LastOldDataSize : entry->OldDataSize;
+    size_t n = size > 0 ? (size_t)size : 0;
+    memcpy(data, Rollback ? entry->LastOldData : entry->OldData, n < sizeof data ? n : sizeof data);
+    int count = ConvertRegistryData(data, sizeof data, entry->Type);
     if (count >= 0)
         RegSetValueExA(key, entry->ValueName, 0, RegTypeTable[entry->Type],
                        (const BYTE *)data, (DWORD)count);

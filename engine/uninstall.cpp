@@ -131,8 +131,12 @@ int QuoteCommandLine(const char *command, char *out, size_t cap)
 
 static void RunExternalProgram(ProgramEntry *p)
 {
-    if (strchr(p->CommandLine, '\\'))
-        NormalizePath(p->CommandLine, sizeof p->CommandLine, 0);
+    if (strchr(p->CommandLine, '\\')) {
+        char path[INV_PATH_CAP];
+        CopyText(path, sizeof path, p->CommandLine);
+        NormalizePath(path, sizeof path, 0);
+        StoreText(&p->CommandLine, path, sizeof path);
+    }
     ShowText(P_PROGRAM, p->Name[0] ? p->Name : p->CommandLine);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);

@@ -105,10 +105,8 @@ static int FindDir(const char *path, int exact)
 
 int AppendDir(DirEntry *e)
 {
-    if (!DirIndexBroken && (PrefixReserve(&DirParts, PrefixParts(e->Path)) || PrefixReserve(&DirPaths, 1))) {
-        free(e);
+    if (!DirIndexBroken && (PrefixReserve(&DirParts, PrefixParts(e->Path)) || PrefixReserve(&DirPaths, 1)))
         return 1;
-    }
     int slot = DirList.Count;
     if (ListAppend(&DirList, e) != 0)
         return 1;
@@ -187,10 +185,9 @@ void ReadMadeDir(const char *value, char *installRootDir)
             return;
         }
     }
-    DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
-    if (!e)
+    DirEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, path, INV_PATH_CAP) != 0)
         return;
-    CopyText(e->Path, sizeof e->Path, path);
     e->MadeInstall = InstallCount;
     AppendDir(e);
 }
@@ -212,10 +209,9 @@ void ReadFileTree(const char *value)
         e->TreeInstall = e->MadeInstall = InstallCount;
         return;
     }
-    DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
-    if (!e)
+    DirEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, path, INV_PATH_CAP) != 0)
         return;
-    CopyText(e->Path, sizeof e->Path, path);
     e->TreeInstall = e->MadeInstall = InstallCount;
     AppendDir(e);
 }

@@ -87,9 +87,9 @@ void DumpInventory(DumpSink sink, void *context)
         const RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, i);
         FormatText(line, sizeof line, "RegValue %d \"%s\" name=\"%s\" type=%d old=", e->Root, e->Key, e->ValueName,
                    e->Type);
-        AppendStringList(line, sizeof line, e->OldData, sizeof e->OldData);
+        AppendStringList(line, sizeof line, e->OldData, (size_t)e->OldDataSize);
         AppendText(line, sizeof line, " lastold=");
-        AppendStringList(line, sizeof line, e->LastOldData, sizeof e->LastOldData);
+        AppendStringList(line, sizeof line, e->LastOldData, (size_t)e->LastOldDataSize);
         char tail[64];
         FormatText(tail, sizeof tail, " sel=%d no=%u", e->Selected, e->InstallNo);
         AppendText(line, sizeof line, tail);

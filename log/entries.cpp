@@ -12,10 +12,8 @@ SlotIndex EditIndex, NewIniIndex, IniIndex, RegKeyIndex, RegTreeIndex, RegValueI
 
 int AppendIndexed(EntryList *list, SlotIndex *ix, void *entry, unsigned hash)
 {
-    if (ix->Count != list->Count || IndexReserve(ix) != 0) {
-        free(entry);
+    if (ix->Count != list->Count || IndexReserve(ix) != 0)
         return 1;
-    }
     if (ListAppend(list, entry) != 0)
         return 1;
     IndexPut(ix, hash);
@@ -70,10 +68,8 @@ static int FindFile(const FileIndex *fx, const EntryList *list, const char *path
 
 static int AppendFile(FileIndex *fx, EntryList *list, FileEntry *entry)
 {
-    if (fx->Names.Count != list->Count || IndexReserve(&fx->Names) != 0) {
-        free(entry);
+    if (fx->Names.Count != list->Count || IndexReserve(&fx->Names) != 0)
         return 1;
-    }
     if (AppendIndexed(list, &fx->Paths, entry, PathHash(entry->Path)) != 0)
         return 1;
     IndexPut(&fx->Names, PathHash(FileNamePart(entry->Path)));
@@ -124,17 +120,14 @@ int ReadFileLine(const char *value, int overwrite, int nonSystem, int sharedIgno
         e->CopyInstall = InstallCount;
         if (!sharedIgnored)
             e->SharedInstall = InstallCount;
-        if (hasBackup) {
-            CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+        if (hasBackup && StoreText(&e->BackupPath, backup, INV_PATH_CAP) == 0)
             e->BackupInstall = InstallCount;
-        }
         return result;
     }
-    FileEntry *e = (FileEntry *)NewEntry(sizeof(FileEntry));
-    if (!e)
+    FileEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, path, INV_PATH_CAP) != 0 ||
+        StoreText(&e->BackupPath, backup, INV_PATH_CAP) != 0)
         return result;
-    CopyText(e->Path, sizeof e->Path, path);
-    CopyText(e->BackupPath, sizeof e->BackupPath, backup);
     e->Selected = sys && nonSystem;
     e->Created = !hasBackup;
     e->CopyInstall = e->BackupInstall = InstallCount;
@@ -254,15 +247,14 @@ int ReadEditLine(const char *value)
             best = s;
     if (best >= 0) {
         EditEntry *e = ENTRY_AT(EditEntry, EditFileList, best);
-        e->InstallNo = InstallCount;
-        CopyText(e->BackupPath, sizeof e->BackupPath, backup);
+        if (StoreText(&e->BackupPath, backup, INV_PATH_CAP) == 0)
+            e->InstallNo = InstallCount;
         return result;
     }
-    EditEntry *e = (EditEntry *)NewEntry(sizeof(EditEntry));
-    if (!e)
+    EditEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, path, INV_PATH_CAP) != 0 ||
+        StoreText(&e->BackupPath, backup, INV_PATH_CAP) != 0)
         return result;
-    CopyText(e->Path, sizeof e->Path, path);
-    CopyText(e->BackupPath, sizeof e->BackupPath, backup);
     e->InstallNo = InstallCount;
     AppendIndexed(&EditFileList, &EditIndex, e, h);
     return result;
@@ -280,10 +272,9 @@ void ReadService(const char *value)
         ENTRY_AT(ServiceEntry, ServiceList, best)->InstallNo = InstallCount;
         return;
     }
-    ServiceEntry *e = (ServiceEntry *)NewEntry(sizeof(ServiceEntry));
-    if (!e)
+    ServiceEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Name, value, INV_PATH_CAP) != 0)
         return;
-    CopyText(e->Name, sizeof e->Name, value);
     e->InstallNo = InstallCount;
     AppendIndexed(&ServiceList, &ServiceIndex, e, h);
 }
@@ -321,10 +312,9 @@ int ReadNewIni(void)
         ENTRY_AT(NewIniEntry, NewIniList, best)->InstallNo = InstallCount;
         return result;
     }
-    NewIniEntry *e = (NewIniEntry *)NewEntry(sizeof(NewIniEntry));
-    if (!e)
+    NewIniEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, path, INV_PATH_CAP) != 0)
         return result;
-    CopyText(e->Path, sizeof e->Path, path);
     e->InstallNo = InstallCount;
     AppendIndexed(&NewIniList, &NewIniIndex, e, h);
     return result;
@@ -333,11 +323,10 @@ int ReadNewIni(void)
 // "INI File: " with "INI Sect: ", "INI Item: ", "INI Val: " and an optional "INI Old: ".
 int ReadIniChange(const char *value)
 {
-    IniEntry c;
-    memset(&c, 0, sizeof c);
-    PathForm(value, c.File, sizeof c.File);
+    char file[INV_PATH_CAP], section[NAME_CAP] = "", item[NAME_CAP] = "", oldValue[INI_VALUE_CAP] = "";
+    PathForm(value, file, sizeof file);
     static const char *const musts[3] = {"INI Sect: ", "INI Item: ", "INI Val: "};
-    char *fields[3] = {c.Section, c.Item, NULL};
+    char *fields[3] = {section, item, NULL};
     const char *v;
     for (int i = 0; i < 3; i++) {
         int found = Follow(musts[i], &v);
@@ -350,27 +339,25 @@ int ReadIniChange(const char *value)
     if (found == TAG_TOO_LONG)
         return LINE_USED;       // an old value we cannot hold is not restored wrongly
     if (found == TAG_FOUND)
-        CopyText(c.OldValue, sizeof c.OldValue, v);
+        CopyText(oldValue, sizeof oldValue, v);
     int result = AfterGroup(found);
-    if (!UsablePath(c.File, 0)) {
-        RefusePath("INI", c.File);
+    if (!UsablePath(file, 0)) {
+        RefusePath("INI", file);
         return result;
     }
-    if (OnFloppy(c.File))
+    if (OnFloppy(file))
         return result;
     char now[256];
-    GetPrivateProfileStringA(c.Section, c.Item, "", now, sizeof now, c.File);
+    GetPrivateProfileStringA(section, item, "", now, sizeof now, file);
     if (!now[0])
         return result;
-    CopyText(c.LastOldValue, sizeof c.LastOldValue, c.OldValue);
-    c.InstallNo = InstallCount;
 
-    unsigned h = IniHash(c.File, c.Section, c.Item);
+    unsigned h = IniHash(file, section, item);
     int best = -1;
     for (int s = IndexFirst(&IniIndex, h); s >= 0; s = IndexNext(&IniIndex, s)) {
         IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, s);
-        if (IniIndex.Hashes[s] == h && TextEqualNoCase(e->File, c.File) &&
-            TextEqualNoCase(e->Section, c.Section) && TextEqualNoCase(e->Item, c.Item) &&
+        if (IniIndex.Hashes[s] == h && TextEqualNoCase(e->File, file) &&
+            TextEqualNoCase(e->Section, section) && TextEqualNoCase(e->Item, item) &&
             (best < 0 || s < best))
             best = s;
     }
@@ -378,14 +365,20 @@ int ReadIniChange(const char *value)
         // A repeat keeps the value from before the first installation and
         // takes the one from before the latest, for a rollback.
         IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, best);
-        CopyText(e->LastOldValue, sizeof e->LastOldValue, c.OldValue);
+        if (strcmp(oldValue, e->OldValue) == 0)
+            e->LastOldValue = e->OldValue;
+        else if (StoreText(&e->LastOldValue, oldValue, INI_VALUE_CAP) != 0)
+            return result;      // no rollback to a value we could not keep
         e->InstallNo = InstallCount;
         return result;
     }
-    IniEntry *e = (IniEntry *)NewEntry(sizeof(IniEntry));
-    if (!e)
+    IniEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->File, file, INV_PATH_CAP) != 0 ||
+        StoreText(&e->Section, section, NAME_CAP) != 0 || StoreText(&e->Item, item, NAME_CAP) != 0 ||
+        StoreText(&e->OldValue, oldValue, INI_VALUE_CAP) != 0)
         return result;
-    memcpy(e, &c, sizeof c);
+    e->LastOldValue = e->OldValue;
+    e->InstallNo = InstallCount;
     AppendIndexed(&IniEntryList, &IniIndex, e, h);
     return result;
 }
@@ -406,16 +399,15 @@ int ReadProgram(const char *value)
         ENTRY_AT(ProgramEntry, ProgramList, best)->InstallNo = InstallCount;
         return LINE_USED;
     }
-    ProgramEntry *e = (ProgramEntry *)NewEntry(sizeof(ProgramEntry));
-    if (!e)
+    ProgramEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->CommandLine, command, INV_PATH_CAP) != 0)
         return LINE_USED;
-    CopyText(e->CommandLine, sizeof e->CommandLine, command);
     e->InstallNo = InstallCount;
     const char *v;
     // A display name too long to hold is left out; the program still runs.
     int found = Follow("Execute Name: ", &v);
     if (found == TAG_FOUND)
-        CopyText(e->Name, sizeof e->Name, v);
+        StoreText(&e->Name, v, NAME_CAP);
     AppendIndexed(&ProgramList, &ProgramIndex, e, h);
     return AfterGroup(found);
 }
@@ -443,15 +435,13 @@ int ReadIcon(const char *value)
     }
     if (best >= 0) {
         IconEntry *e = ENTRY_AT(IconEntry, IconList, best);
-        CopyText(e->Command, sizeof e->Command, v);
+        StoreText(&e->Command, v, NAME_CAP);
         return LINE_USED;
     }
-    IconEntry *e = (IconEntry *)NewEntry(sizeof(IconEntry));
-    if (!e)
+    IconEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Group, group, NAME_CAP) != 0 ||
+        StoreText(&e->Name, name, NAME_CAP) != 0 || StoreText(&e->Command, v, NAME_CAP) != 0)
         return LINE_USED;
-    CopyText(e->Group, sizeof e->Group, group);
-    CopyText(e->Name, sizeof e->Name, name);
-    CopyText(e->Command, sizeof e->Command, v);
     e->InstallNo = InstallCount;
     AppendIndexed(&IconList, &IconIndex, e, h);
     return LINE_USED;

@@ -1,15 +1,23 @@
-// The uninstall inventory: twelve lists of fixed-layout records and the
-// single values that the log reader fills. Lists grow as needed (memory is
-// the only bound), so no entry of a large product is dropped.
+// The uninstall inventory: twelve lists of records and the single values
+// that the log reader fills. Records and their texts live in blocks owned by
+// the inventory, each text stored once at its own length; lists grow as
+// needed (memory is the only bound), so no entry of a large product is
+// dropped.
 #pragma once
 #include "../app/state.h"
+#include <stddef.h>
 
+// The longest texts the reader takes (NUL included): longer ones are cut or
+// refused where they are read, as before; the fields hold them at their length.
 enum { OLD_DATA_CAP = 2048, INI_VALUE_CAP = 512, NAME_CAP = 256 };
 enum { LOG_DIR_INSTALL = 0x7FFF };   // MadeInstall of the log's own directory
 
+// Text fields are never null (an empty one points at EmptyText) and may be
+// shortened in place; they are set through StoreText with the cap noted
+// beside them (INV_PATH_CAP where none is noted).
 struct FileEntry {
-    char Path[INV_PATH_CAP];
-    char BackupPath[INV_PATH_CAP];
+    char *Path;
+    char *BackupPath;
     int Selected;
     int Created;
     unsigned short RegisterInstall;
@@ -20,54 +28,56 @@ struct FileEntry {
 };
 
 struct EditEntry {
-    char Path[INV_PATH_CAP];
-    char BackupPath[INV_PATH_CAP];
+    char *Path;
+    char *BackupPath;
     unsigned short InstallNo;
 };
 
 struct DirEntry {
-    char Path[INV_PATH_CAP];     // always ends with a backslash while reading
+    char *Path;                  // always ends with a backslash while reading
     int Selected;
     unsigned short TreeInstall;
     unsigned short MadeInstall;
 };
 
 struct NewIniEntry {
-    char Path[INV_PATH_CAP];
+    char *Path;
     int Selected;
     unsigned short InstallNo;
 };
 
 struct IniEntry {
-    char File[INV_PATH_CAP];
-    char Section[NAME_CAP];
-    char Item[NAME_CAP];
-    char OldValue[INI_VALUE_CAP];
-    char LastOldValue[INI_VALUE_CAP];
+    char *File;
+    char *Section;               // NAME_CAP
+    char *Item;                  // NAME_CAP
+    char *OldValue;              // INI_VALUE_CAP
+    char *LastOldValue;          // INI_VALUE_CAP; OldValue's storage while the two are equal
     int Selected;
     unsigned short InstallNo;
 };
 
 struct RegKeyEntry {
-    char Key[NAME_CAP];
-    char ValueName[NAME_CAP];
+    char *Key;                   // NAME_CAP
+    char *ValueName;             // NAME_CAP
     int Root;
     int Selected;
     unsigned short InstallNo;
 };
 
 struct RegTreeEntry {
-    char Key[NAME_CAP];
+    char *Key;                   // NAME_CAP
     int Root;
     int Selected;
     unsigned short InstallNo;
 };
 
 struct RegValueEntry {
-    char Key[NAME_CAP];
-    char ValueName[NAME_CAP];
-    char OldData[OLD_DATA_CAP];      // NUL-separated strings, closed by an empty one
-    char LastOldData[OLD_DATA_CAP];
+    char *Key;                   // NAME_CAP
+    char *ValueName;             // NAME_CAP
+    char *OldData;               // NUL-separated strings, closed by an empty one
+    char *LastOldData;           // OldData's own storage while the two are equal
+    int OldDataSize;             // bytes, the closing empty string included
+    int LastOldDataSize;
     int Root;
     int Type;
     int Selected;
@@ -75,27 +85,27 @@ struct RegValueEntry {
 };
 
 struct IconEntry {
-    char Group[NAME_CAP];
-    char Name[NAME_CAP];
-    char Command[NAME_CAP];
+    char *Group;                 // NAME_CAP
+    char *Name;                  // NAME_CAP
+    char *Command;               // NAME_CAP
     int Selected;
     unsigned short InstallNo;
 };
 
 struct ProgramEntry {
-    char CommandLine[INV_PATH_CAP];
-    char Name[NAME_CAP];
+    char *CommandLine;
+    char *Name;                  // NAME_CAP
     int Selected;
     unsigned short InstallNo;
 };
 
 struct ServiceEntry {
-    char Name[INV_PATH_CAP];
+    char *Name;
     int Selected;
     unsigned short InstallNo;
 };
 
-// A table of pointers to heap records, each owned by its slot.
+// A table of pointers to records in the inventory's blocks.
 struct EntryList {
     void **Slots;
     int Count;
@@ -120,12 +130,47 @@ extern char MifFileName[HEADER_CAP], Manufacturer[HEADER_CAP], ProductName[HEADE
 // Allocates the twelve empty tables (room for 4,096 entries each at first).
 // Result 0, or 1 when memory is short.
 int CreateInventory(void);
-// Releases every entry, the tables and SubSystemName; resets the single values.
+// Releases the tables, every record and text (all of them at once: none is
+// released alone) and SubSystemName; resets the single values.
 void FreeInventory(void);
-// Appends a heap record (taking ownership). Result 0, or 1 when the table
-// cannot grow; the record is then freed and nothing is added.
+// Appends a record. Result 0, or 1 when the table cannot grow; nothing is
+// added then.
 int ListAppend(EntryList *list, void *entry);
-// Allocates a zeroed record of the given size; null when memory is short.
-void *NewEntry(size_t size);
+
+// The empty text that empty fields point at. Never written but with its NUL.
+extern char EmptyText[1];
+// A cleared record from the inventory's blocks: numbers 0, texts "".
+// Result 0, or 1 when memory is short (*out is then null).
+int NewEntry(FileEntry **out);
+int NewEntry(EditEntry **out);
+int NewEntry(DirEntry **out);
+int NewEntry(NewIniEntry **out);
+int NewEntry(IniEntry **out);
+int NewEntry(RegKeyEntry **out);
+int NewEntry(RegTreeEntry **out);
+int NewEntry(RegValueEntry **out);
+int NewEntry(IconEntry **out);
+int NewEntry(ProgramEntry **out);
+int NewEntry(ServiceEntry **out);
+// Clears a record made elsewhere (on the stack, say): numbers 0, texts "".
+void ClearEntry(FileEntry *e);
+void ClearEntry(EditEntry *e);
+void ClearEntry(DirEntry *e);
+void ClearEntry(NewIniEntry *e);
+void ClearEntry(IniEntry *e);
+void ClearEntry(RegKeyEntry *e);
+void ClearEntry(RegTreeEntry *e);
+void ClearEntry(RegValueEntry *e);
+void ClearEntry(IconEntry *e);
+void ClearEntry(ProgramEntry *e);
+void ClearEntry(ServiceEntry *e);
+// Points *field at a copy of text in the inventory's blocks (EmptyText for
+// ""), cut to cap - 1 characters as CopyText into cap bytes would cut it.
+// Result 0, or 1 when memory is short: *field is then left as it was.
+int StoreText(char **field, const char *text, size_t cap);
+// The same for size bytes of NUL-separated strings, closed by an empty
+// one; *fieldSize receives size. Two NULs stored behind them end any walk
+// over strings that were not closed.
+int StoreData(char **field, int *fieldSize, const char *data, size_t size);
 
 #define ENTRY_AT(type, list, i) ((type *)(list).Slots[i])

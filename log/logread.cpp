@@ -319,10 +319,9 @@ static void PrepareReading(const char *logPath, char *installRootDir)
     *FileNamePart(logDir) = 0;
     if (strlen(logDir) <= 3 || ContainsDir(logDir, SystemDir) || ContainsDir(logDir, WindowsDir))
         return;
-    DirEntry *e = (DirEntry *)NewEntry(sizeof(DirEntry));
-    if (!e)
+    DirEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Path, logDir, INV_PATH_CAP) != 0)
         return;
-    CopyText(e->Path, sizeof e->Path, logDir);
     e->MadeInstall = LOG_DIR_INSTALL;
     AppendDir(e);
 }

@@ -63,7 +63,7 @@ unsigned RegTreeHash(const char *key, int root);
 unsigned RegKeyHash(const char *key, const char *name, int root);
 unsigned RegValueHash(const char *key, const char *name, int root, int type);
 // Appends entry to list and its key hash to ix. 0 = added; 1 = memory is
-// short and the entry was released.
+// short and nothing was added (the record stays unused in its block).
 int AppendIndexed(EntryList *list, SlotIndex *ix, void *entry, unsigned hash);
 void FreeFileIndex(FileIndex *fx);
 int ReadFileLine(const char *value, int overwrite, int nonSystem, int sharedIgnored);

@@ -56,10 +56,9 @@ int ReadRegTree(const char *value)
         ENTRY_AT(RegTreeEntry, RegTreeList, best)->InstallNo = InstallCount;
         return result;
     }
-    RegTreeEntry *e = (RegTreeEntry *)NewEntry(sizeof(RegTreeEntry));
-    if (!e)
+    RegTreeEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Key, key, NAME_CAP) != 0)
         return result;
-    CopyText(e->Key, sizeof e->Key, key);
     e->Root = root;
     e->InstallNo = InstallCount;
     AppendIndexed(&RegTreeList, &RegTreeIndex, e, h);
@@ -80,11 +79,9 @@ static void AddRegKey(const char *key, const char *name, int root)
         ENTRY_AT(RegKeyEntry, RegKeyList, best)->InstallNo = InstallCount;
         return;
     }
-    RegKeyEntry *e = (RegKeyEntry *)NewEntry(sizeof(RegKeyEntry));
-    if (!e)
+    RegKeyEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Key, key, NAME_CAP) != 0 || StoreText(&e->ValueName, name, NAME_CAP) != 0)
         return;
-    CopyText(e->Key, sizeof e->Key, key);
-    CopyText(e->ValueName, sizeof e->ValueName, name);
     e->Root = root;
     e->InstallNo = InstallCount;
     AppendIndexed(&RegKeyList, &RegKeyIndex, e, h);
@@ -103,18 +100,21 @@ static void AddRegValue(const char *key, const char *name, int root, int type, c
     if (best >= 0) {
         // OldData keeps the value from before the first installation.
         RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, best);
-        memset(e->LastOldData, 0, sizeof e->LastOldData);
-        memcpy(e->LastOldData, data, size);
+        if ((size_t)e->OldDataSize == size && memcmp(e->OldData, data, size) == 0) {
+            e->LastOldData = e->OldData;
+            e->LastOldDataSize = e->OldDataSize;
+        } else if (StoreData(&e->LastOldData, &e->LastOldDataSize, data, size) != 0) {
+            return;             // no rollback to data we could not keep
+        }
         e->InstallNo = InstallCount;
         return;
     }
-    RegValueEntry *e = (RegValueEntry *)NewEntry(sizeof(RegValueEntry));
-    if (!e)
+    RegValueEntry *e;
+    if (NewEntry(&e) != 0 || StoreText(&e->Key, key, NAME_CAP) != 0 ||
+        StoreText(&e->ValueName, name, NAME_CAP) != 0 || StoreData(&e->OldData, &e->OldDataSize, data, size) != 0)
         return;
-    CopyText(e->Key, sizeof e->Key, key);
-    CopyText(e->ValueName, sizeof e->ValueName, name);
-    memcpy(e->OldData, data, size);
-    memcpy(e->LastOldData, data, size);
+    e->LastOldData = e->OldData;
+    e->LastOldDataSize = e->OldDataSize;
     e->Root = root;
     e->Type = type;
     e->InstallNo = InstallCount;

@@ -18,7 +18,8 @@ namespace {
 
 template <class T> T *Add(EntryList &list)
 {
-    T *e = (T *)NewEntry(sizeof(T));
+    T *e = nullptr;
+    NewEntry(&e);
     EXPECT_TRUE(e != NULL);
     EXPECT_EQ(0, ListAppend(&list, e));
     return e;
@@ -28,8 +29,8 @@ FileEntry *AddFile(EntryList &list, const std::string &path, unsigned short inst
                    const std::string &backup = "", int created = -1)
 {
     FileEntry *f = Add<FileEntry>(list);
-    CopyText(f->Path, sizeof f->Path, path.c_str());
-    CopyText(f->BackupPath, sizeof f->BackupPath, backup.c_str());
+    StoreText(&f->Path, path.c_str(), INV_PATH_CAP);
+    StoreText(&f->BackupPath, backup.c_str(), INV_PATH_CAP);
     f->Created = created >= 0 ? created : backup.empty();
     f->CopyInstall = f->BackupInstall = f->SharedInstall = install;
     return f;
@@ -38,7 +39,7 @@ FileEntry *AddFile(EntryList &list, const std::string &path, unsigned short inst
 DirEntry *AddDir(const std::string &path, unsigned short made, unsigned short tree)
 {
     DirEntry *d = Add<DirEntry>(DirList);
-    CopyText(d->Path, sizeof d->Path, (path + "\\").c_str());
+    StoreText(&d->Path, (path + "\\").c_str(), INV_PATH_CAP);
     d->MadeInstall = made;
     d->TreeInstall = tree;
     return d;
@@ -48,11 +49,11 @@ IniEntry *AddIni(const std::string &file, const char *section, const char *item,
                  const char *oldValue, const char *lastOld, unsigned short install)
 {
     IniEntry *e = Add<IniEntry>(IniEntryList);
-    CopyText(e->File, sizeof e->File, file.c_str());
-    CopyText(e->Section, sizeof e->Section, section);
-    CopyText(e->Item, sizeof e->Item, item);
-    CopyText(e->OldValue, sizeof e->OldValue, oldValue);
-    CopyText(e->LastOldValue, sizeof e->LastOldValue, lastOld);
+    StoreText(&e->File, file.c_str(), INV_PATH_CAP);
+    StoreText(&e->Section, section, NAME_CAP);
+    StoreText(&e->Item, item, NAME_CAP);
+    StoreText(&e->OldValue, oldValue, INI_VALUE_CAP);
+    StoreText(&e->LastOldValue, lastOld, INI_VALUE_CAP);
     e->InstallNo = install;
     return e;
 }
@@ -61,10 +62,10 @@ RegValueEntry *AddRegValue(const std::string &key, const char *name, const char 
                            const char *lastOld, unsigned short install)
 {
     RegValueEntry *e = Add<RegValueEntry>(RegValueList);
-    CopyText(e->Key, sizeof e->Key, key.c_str());
-    CopyText(e->ValueName, sizeof e->ValueName, name);
-    CopyText(e->OldData, sizeof e->OldData, oldData);
-    CopyText(e->LastOldData, sizeof e->LastOldData, lastOld);
+    StoreText(&e->Key, key.c_str(), NAME_CAP);
+    StoreText(&e->ValueName, name, NAME_CAP);
+    StoreOldData(&e->OldData, &e->OldDataSize, {oldData});
+    StoreOldData(&e->LastOldData, &e->LastOldDataSize, {lastOld});
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -73,8 +74,8 @@ RegValueEntry *AddRegValue(const std::string &key, const char *name, const char 
 RegKeyEntry *AddRegKey(const std::string &key, const char *name, unsigned short install)
 {
     RegKeyEntry *e = Add<RegKeyEntry>(RegKeyList);
-    CopyText(e->Key, sizeof e->Key, key.c_str());
-    CopyText(e->ValueName, sizeof e->ValueName, name);
+    StoreText(&e->Key, key.c_str(), NAME_CAP);
+    StoreText(&e->ValueName, name, NAME_CAP);
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -83,7 +84,7 @@ RegKeyEntry *AddRegKey(const std::string &key, const char *name, unsigned short 
 RegTreeEntry *AddRegTree(const std::string &key, unsigned short install)
 {
     RegTreeEntry *e = Add<RegTreeEntry>(RegTreeList);
-    CopyText(e->Key, sizeof e->Key, key.c_str());
+    StoreText(&e->Key, key.c_str(), NAME_CAP);
     e->Root = 1;
     e->InstallNo = install;
     return e;
@@ -92,8 +93,8 @@ RegTreeEntry *AddRegTree(const std::string &key, unsigned short install)
 IconEntry *AddIcon(const char *group, const char *name, unsigned short install)
 {
     IconEntry *e = Add<IconEntry>(IconList);
-    CopyText(e->Group, sizeof e->Group, group);
-    CopyText(e->Name, sizeof e->Name, name);
+    StoreText(&e->Group, group, NAME_CAP);
+    StoreText(&e->Name, name, NAME_CAP);
     e->InstallNo = install;
     return e;
 }
@@ -245,18 +246,18 @@ TEST_F(Engine, EveryPhaseInItsOrder)
     ProgramEntry *p = Add<ProgramEntry>(ProgramList);
     std::string cmd = "C:\\windows\\system32\\cmd.exe /c copy " + Path("app\\a.txt") + " " +
                       Path("marker.txt");
-    CopyText(p->CommandLine, sizeof p->CommandLine, cmd.c_str());
+    StoreText(&p->CommandLine, cmd.c_str(), INV_PATH_CAP);
     p->InstallNo = 1;
     ProgramEntry *named = Add<ProgramEntry>(ProgramList);
-    CopyText(named->CommandLine, sizeof named->CommandLine, "C:\\kvtest\\no such program.exe");
-    CopyText(named->Name, sizeof named->Name, "Cleaner");
+    StoreText(&named->CommandLine, "C:\\kvtest\\no such program.exe", INV_PATH_CAP);
+    StoreText(&named->Name, "Cleaner", NAME_CAP);
     named->InstallNo = 1;
     ServiceEntry *s = Add<ServiceEntry>(ServiceList);
-    CopyText(s->Name, sizeof s->Name, "KvNoSuchService");
+    StoreText(&s->Name, "KvNoSuchService", NAME_CAP);
     s->InstallNo = 1;
     SubSystemName = _strdup("BDE");
     Add<NewIniEntry>(NewIniList);
-    CopyText(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, sizeof(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path), Path("new.ini").c_str());
+    StoreText(&ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, Path("new.ini").c_str(), INV_PATH_CAP);
     ENTRY_AT(NewIniEntry, NewIniList, 0)->InstallNo = 1;
     AddIni(Path("old.ini"), "S", "K", "before", "last", 1);
     AddFile(AppFileList, Path("app\\a.txt"), 1);
@@ -443,8 +444,8 @@ TEST_F(Engine, RollbackOfTheLastOfTwoInstallations)
     FileEntry *recopied = AddFile(AppFileList, Path("recopied.dll"), 2, Path("recopied.bak"));
     recopied->BackupInstall = 1;
     EditEntry *edit = Add<EditEntry>(EditFileList);
-    CopyText(edit->Path, sizeof edit->Path, Path("edited.txt").c_str());
-    CopyText(edit->BackupPath, sizeof edit->BackupPath, Path("edited.bak").c_str());
+    StoreText(&edit->Path, Path("edited.txt").c_str(), INV_PATH_CAP);
+    StoreText(&edit->BackupPath, Path("edited.bak").c_str(), INV_PATH_CAP);
     edit->InstallNo = 2;
     AddIni(Path("app.ini"), "S", "K", "v0", "v1", 2);
     AddIni(Path("app.ini"), "S", "New", "", "", 2);
@@ -615,7 +616,7 @@ TEST_F(Engine, AbortAtTheServerPromptTouchesNothing)
     SetRegString(HKEY_CURRENT_USER, key + "\\created", "V", "x");
     SubSystemName = _strdup("BDE");
     Add<NewIniEntry>(NewIniList);
-    CopyText(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, sizeof(ENTRY_AT(NewIniEntry, NewIniList, 0)->Path), Path("new.ini").c_str());
+    StoreText(&ENTRY_AT(NewIniEntry, NewIniList, 0)->Path, Path("new.ini").c_str(), INV_PATH_CAP);
     ENTRY_AT(NewIniEntry, NewIniList, 0)->InstallNo = 1;
     AddIni(Path("old.ini"), "S", "K", "before", "before", 1);
     AddFile(AppFileList, Path("a.txt"), 1);

@@ -18,12 +18,13 @@ std::string Read(const std::string &file, const char *section, const char *key)
 IniEntry Entry(const std::string &file, const char *section, const char *item,
                const char *oldValue, const char *lastOldValue)
 {
-    IniEntry e = {};
-    CopyText(e.File, sizeof e.File, file.c_str());
-    CopyText(e.Section, sizeof e.Section, section);
-    CopyText(e.Item, sizeof e.Item, item);
-    CopyText(e.OldValue, sizeof e.OldValue, oldValue);
-    CopyText(e.LastOldValue, sizeof e.LastOldValue, lastOldValue);
+    IniEntry e;
+    ClearEntry(&e);
+    StoreText(&e.File, file.c_str(), INV_PATH_CAP);
+    StoreText(&e.Section, section, NAME_CAP);
+    StoreText(&e.Item, item, NAME_CAP);
+    StoreText(&e.OldValue, oldValue, INI_VALUE_CAP);
+    StoreText(&e.LastOldValue, lastOldValue, INI_VALUE_CAP);
     return e;
 }
 
@@ -81,8 +82,9 @@ TEST_F(Ini, CreatedFileRemovedEvenWhenReadOnly)
 {
     ASSERT_TRUE(WriteFileBytes(file, "[A]\r\nB=C\r\n"));
     SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
-    NewIniEntry e = {};
-    CopyText(e.Path, sizeof e.Path, file.c_str());
+    NewIniEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Path, file.c_str(), INV_PATH_CAP);
     RemoveIniFile(&e);
     EXPECT_FALSE(PathExists(file));
     RemoveIniFile(&e);      // already gone: quietly nothing

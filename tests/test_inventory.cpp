@@ -299,6 +299,7 @@ TEST_F(Inventory, OldDataThatWouldNotFitIsDropped)
     ASSERT_EQ(1, RegValueList.Count);
     const RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, 0);
     EXPECT_STREQ("K1", e->Key);
+    ASSERT_EQ(OLD_DATA_CAP, e->OldDataSize);
     EXPECT_EQ(std::string(237, 'z'), std::string(e->OldData + 9 * 201));
     EXPECT_EQ(0, e->OldData[2046]);
     EXPECT_EQ(0, e->OldData[2047]);

@@ -51,57 +51,57 @@ TEST_F(Lists, LineFormats)
         {"directories without the trailing backslash", 3,
          [](const std::string &) {
              DirEntry *d = Add<DirEntry>(DirList);
-             CopyText(d->Path, sizeof d->Path, "C:\\APP\\DATA\\");
+             StoreText(&d->Path, "C:\\APP\\DATA\\", INV_PATH_CAP);
              d = Add<DirEntry>(DirList);
-             CopyText(d->Path, sizeof d->Path, "C:\\");
+             StoreText(&d->Path, "C:\\", INV_PATH_CAP);
          },
          {"C:\\APP\\DATA", "C:"}},
         {"created INI files", 4,
          [](const std::string &) {
              NewIniEntry *n = Add<NewIniEntry>(NewIniList);
-             CopyText(n->Path, sizeof n->Path, "C:\\WINDOWS\\ORDERS.INI");
+             StoreText(&n->Path, "C:\\WINDOWS\\ORDERS.INI", INV_PATH_CAP);
          },
          {"C:\\WINDOWS\\ORDERS.INI"}},
         {"INI items, one with an empty old value", 5,
          [](const std::string &) {
              IniEntry *e = Add<IniEntry>(IniEntryList);
-             CopyText(e->File, sizeof e->File, "C:\\WINDOWS\\WIN.INI");
-             CopyText(e->Section, sizeof e->Section, "windows");
-             CopyText(e->Item, sizeof e->Item, "load");
+             StoreText(&e->File, "C:\\WINDOWS\\WIN.INI", INV_PATH_CAP);
+             StoreText(&e->Section, "windows", NAME_CAP);
+             StoreText(&e->Item, "load", NAME_CAP);
              e = Add<IniEntry>(IniEntryList);
-             CopyText(e->File, sizeof e->File, "C:\\WINDOWS\\WIN.INI");
-             CopyText(e->Section, sizeof e->Section, "Orders");
-             CopyText(e->Item, sizeof e->Item, "DataPath");
-             CopyText(e->OldValue, sizeof e->OldValue, "C:\\OLD %s 100%");
+             StoreText(&e->File, "C:\\WINDOWS\\WIN.INI", INV_PATH_CAP);
+             StoreText(&e->Section, "Orders", NAME_CAP);
+             StoreText(&e->Item, "DataPath", NAME_CAP);
+             StoreText(&e->OldValue, "C:\\OLD %s 100%", INI_VALUE_CAP);
          },
          {"C:\\WINDOWS\\WIN.INI: [windows] load=", "C:\\WINDOWS\\WIN.INI: [Orders] DataPath=C:\\OLD %s 100%"}},
         {"created keys with and without a value name", 6,
          [](const std::string &) {
              RegKeyEntry *k = Add<RegKeyEntry>(RegKeyList);
-             CopyText(k->Key, sizeof k->Key, "Software\\Orders\\1.0");
+             StoreText(&k->Key, "Software\\Orders\\1.0", NAME_CAP);
              k = Add<RegKeyEntry>(RegKeyList);
-             CopyText(k->Key, sizeof k->Key, "Software\\Orders\\1.0");
-             CopyText(k->ValueName, sizeof k->ValueName, "Path");
+             StoreText(&k->Key, "Software\\Orders\\1.0", NAME_CAP);
+             StoreText(&k->ValueName, "Path", NAME_CAP);
          },
          {"Software\\Orders\\1.0", "Software\\Orders\\1.0 Value Name: Path"}},
         {"registry trees", 7,
          [](const std::string &) {
              RegTreeEntry *t = Add<RegTreeEntry>(RegTreeList);
-             CopyText(t->Key, sizeof t->Key, "Software\\Orders");
+             StoreText(&t->Key, "Software\\Orders", NAME_CAP);
          },
          {"Software\\Orders"}},
         {"changed values: first string only, 255 characters with a name", 8,
          [](const std::string &d300) {
              RegValueEntry *v = Add<RegValueEntry>(RegValueList);
-             CopyText(v->Key, sizeof v->Key, "Software\\Orders");
-             memcpy(v->OldData, "one\0two\0", 9);
+             StoreText(&v->Key, "Software\\Orders", NAME_CAP);
+             StoreOldData(&v->OldData, &v->OldDataSize, {"one", "two"});
              v = Add<RegValueEntry>(RegValueList);
-             CopyText(v->Key, sizeof v->Key, "Software\\Orders");
-             CopyText(v->ValueName, sizeof v->ValueName, "Long");
-             CopyText(v->OldData, sizeof v->OldData, d300.c_str());
+             StoreText(&v->Key, "Software\\Orders", NAME_CAP);
+             StoreText(&v->ValueName, "Long", NAME_CAP);
+             StoreOldData(&v->OldData, &v->OldDataSize, {d300.c_str()});
              v = Add<RegValueEntry>(RegValueList);
-             CopyText(v->Key, sizeof v->Key, "Software\\Orders");
-             CopyText(v->OldData, sizeof v->OldData, d300.c_str());
+             StoreText(&v->Key, "Software\\Orders", NAME_CAP);
+             StoreOldData(&v->OldData, &v->OldDataSize, {d300.c_str()});
          },
          {"Software\\Orders=one", "Software\\Orders Value Name: Long=" + std::string(255, 'd'),
           "Software\\Orders=" + data300}},
@@ -133,10 +133,10 @@ TEST_F(Lists, LineFormats)
 TEST_F(Lists, LongLinesAreCutAt1023Characters)
 {
     IniEntry *e = Add<IniEntry>(IniEntryList);
-    CopyText(e->File, sizeof e->File, std::string(259, 'f').c_str());
-    CopyText(e->Section, sizeof e->Section, std::string(255, 's').c_str());
-    CopyText(e->Item, sizeof e->Item, std::string(255, 'i').c_str());
-    CopyText(e->OldValue, sizeof e->OldValue, std::string(511, 'v').c_str());
+    StoreText(&e->File, std::string(259, 'f').c_str(), INV_PATH_CAP);
+    StoreText(&e->Section, std::string(255, 's').c_str(), NAME_CAP);
+    StoreText(&e->Item, std::string(255, 'i').c_str(), NAME_CAP);
+    StoreText(&e->OldValue, std::string(511, 'v').c_str(), INI_VALUE_CAP);
     char line[LINE_CAP + 8];
     memset(line, '#', sizeof line);
     ListLineText(5, 0, line, LINE_CAP);

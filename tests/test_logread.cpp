@@ -252,8 +252,11 @@ TEST_F(LogRead, ChangedValueDataIsAStringList)
     ASSERT_EQ(1, RegValueList.Count);
     const RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, 0);
     const char want[] = "a\0bc\0\0";   // three strings (the last empty) and the closing one
+    ASSERT_EQ((int)sizeof want, e->OldDataSize);
     EXPECT_EQ(0, memcmp(e->OldData, want, sizeof want));
-    EXPECT_EQ(0, memcmp(e->LastOldData, want, sizeof want));
+    // Equal data is held once.
+    EXPECT_EQ(e->OldData, e->LastOldData);
+    EXPECT_EQ(e->OldDataSize, e->LastOldDataSize);
     EXPECT_EQ(2, e->Type);
 }
 

@@ -31,11 +31,12 @@ protected:
     }
     static void AddIcon(const char *group, const char *name, const char *command)
     {
-        IconEntry *e = (IconEntry *)NewEntry(sizeof(IconEntry));
+        IconEntry *e = nullptr;
+        NewEntry(&e);
         ASSERT_TRUE(e != NULL);
-        CopyText(e->Group, sizeof e->Group, group);
-        CopyText(e->Name, sizeof e->Name, name);
-        CopyText(e->Command, sizeof e->Command, command);
+        StoreText(&e->Group, group, NAME_CAP);
+        StoreText(&e->Name, name, NAME_CAP);
+        StoreText(&e->Command, command, NAME_CAP);
         ASSERT_EQ(0, ListAppend(&IconList, e));
     }
     static void RemoveAll()

@@ -112,11 +112,12 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
     };
     for (const Row &r : rows) {
         SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
-        RegValueEntry e = {};
-        CopyText(e.Key, sizeof e.Key, key.c_str());
-        CopyText(e.ValueName, sizeof e.ValueName, r.name);
-        SetOldData(e.OldData, r.lines);
-        SetOldData(e.LastOldData, {"never"});
+        RegValueEntry e;
+    ClearEntry(&e);
+        StoreText(&e.Key, key.c_str(), NAME_CAP);
+        StoreText(&e.ValueName, r.name, NAME_CAP);
+        StoreOldData(&e.OldData, &e.OldDataSize, r.lines);
+        StoreOldData(&e.LastOldData, &e.LastOldDataSize, {"never"});
         e.Root = 1;
         e.Type = r.type;
         RestoreRegistryValue(&e);
@@ -131,11 +132,12 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
 {
     std::string key = KeyOf("rollback");
     SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
-    RegValueEntry e = {};
-    CopyText(e.Key, sizeof e.Key, key.c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "V");
-    SetOldData(e.OldData, {"first"});
-    SetOldData(e.LastOldData, {"before last"});
+    RegValueEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, key.c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "V", NAME_CAP);
+    StoreOldData(&e.OldData, &e.OldDataSize, {"first"});
+    StoreOldData(&e.LastOldData, &e.LastOldDataSize, {"before last"});
     e.Root = 1;
     Rollback = 1;
     RestoreRegistryValue(&e);
@@ -149,17 +151,18 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
 TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
 {
     std::string key = KeyOf("gone\\sub");
-    RegValueEntry e = {};
-    CopyText(e.Key, sizeof e.Key, key.c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "V");
-    SetOldData(e.OldData, {"old"});
+    RegValueEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, key.c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "V", NAME_CAP);
+    StoreOldData(&e.OldData, &e.OldDataSize, {"old"});
     e.Root = 1;
     RestoreRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, KeyOf("gone")));
 
     std::string present = KeyOf("numbers");
     MakeKey(present);
-    CopyText(e.Key, sizeof e.Key, present.c_str());
+    StoreText(&e.Key, present.c_str(), NAME_CAP);
     struct Row { int root, type; };
     const Row bad[] = {{5, 0}, {-1, 0}, {1, 5}, {1, -1}};
     for (const Row &r : bad) {
@@ -181,9 +184,10 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     SetRegString(HKEY_CURRENT_USER, leaf, "created", "x");
     MakeKey(keep + "\\sibling");
 
-    RegKeyEntry e = {};
-    CopyText(e.Key, sizeof e.Key, leaf.c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "created");
+    RegKeyEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, leaf.c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "created", NAME_CAP);
     e.Root = 1;
     RemoveRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keep + "\\a"));
@@ -195,9 +199,10 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     std::string busy = KeyOf("busy");
     SetRegString(HKEY_CURRENT_USER, busy, "created", "x");
     SetRegString(HKEY_CURRENT_USER, busy, "other", "y");
-    RegKeyEntry b = {};
-    CopyText(b.Key, sizeof b.Key, busy.c_str());
-    CopyText(b.ValueName, sizeof b.ValueName, "created");
+    RegKeyEntry b;
+    ClearEntry(&b);
+    StoreText(&b.Key, busy.c_str(), NAME_CAP);
+    StoreText(&b.ValueName, "created", NAME_CAP);
     b.Root = 1;
     RemoveRegistryValue(&b);
     DWORD type;
@@ -209,8 +214,9 @@ TEST_F(Registry, RemovalClimbsWhileKeysAreEmpty)
     std::string parent = KeyOf("parent");
     SetRegString(HKEY_CURRENT_USER, parent, "", "default");
     MakeKey(parent + "\\child");
-    RegKeyEntry p = {};
-    CopyText(p.Key, sizeof p.Key, parent.c_str());
+    RegKeyEntry p;
+    ClearEntry(&p);
+    StoreText(&p.Key, parent.c_str(), NAME_CAP);
     p.Root = 1;     // empty name: the default value
     RemoveRegistryValue(&p);
     EXPECT_EQ("", ReadRegValue(HKEY_CURRENT_USER, parent, "", &type));
@@ -223,9 +229,10 @@ TEST_F(Registry, RemovalStopsBelowTheRoot)
     // even when emptied: such keys are never deleted.
     FreeRefusals();
     SetRegString(HKEY_CURRENT_USER, "KvTestTop\\a", "v", "1");
-    RegKeyEntry e = {};
-    CopyText(e.Key, sizeof e.Key, "KvTestTop\\a");
-    CopyText(e.ValueName, sizeof e.ValueName, "v");
+    RegKeyEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, "KvTestTop\\a", NAME_CAP);
+    StoreText(&e.ValueName, "v", NAME_CAP);
     e.Root = 1;
     RemoveRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "KvTestTop\\a"));
@@ -243,10 +250,11 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
 {
     FreeRefusals();
     SetRegString(HKEY_CURRENT_USER, KeyOf("sentinel"), "v", "1");
-    RegKeyEntry e = {};
+    RegKeyEntry e;
+    ClearEntry(&e);
     e.Root = 1;
     RemoveRegistryValue(&e);
-    CopyText(e.Key, sizeof e.Key, "\\");
+    StoreText(&e.Key, "\\", NAME_CAP);
     RemoveRegistryValue(&e);
     DeleteRegistryTree("", 1);
     DeleteRegistryTree("\\\\", 1);
@@ -259,8 +267,8 @@ TEST_F(Registry, RootsAndEmptyKeysAreRefused)
     FreeRefusals();
 
     // A root number outside the table touches nothing.
-    CopyText(e.Key, sizeof e.Key, KeyOf("sentinel").c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "v");
+    StoreText(&e.Key, KeyOf("sentinel").c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "v", NAME_CAP);
     e.Root = 7;
     RemoveRegistryValue(&e);
     DeleteRegistryTree(KeyOf("sentinel").c_str(), -1);
@@ -401,9 +409,10 @@ TEST_F(Registry, RemovalWalkStopsAtAProtectedKey)
     const std::string shared = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
     bool existed = KeyExists(HKEY_CURRENT_USER, shared);
     SetRegString(HKEY_CURRENT_USER, shared, "KvTestCreated", "x");
-    RegKeyEntry e = {};
-    CopyText(e.Key, sizeof e.Key, shared.c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "KvTestCreated");
+    RegKeyEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, shared.c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "KvTestCreated", NAME_CAP);
     e.Root = 1;
     e.InstallNo = 2;
     RemoveRegistryValue(&e);
@@ -429,9 +438,10 @@ TEST_F(Registry, LongValueNameKeepsItsKey)
     const std::string longName(300, 'n');
     SetRegString(HKEY_CURRENT_USER, key, longName.c_str(), "keep");
     SetRegString(HKEY_CURRENT_USER, key, "created", "x");
-    RegKeyEntry e = {};
-    CopyText(e.Key, sizeof e.Key, key.c_str());
-    CopyText(e.ValueName, sizeof e.ValueName, "created");
+    RegKeyEntry e;
+    ClearEntry(&e);
+    StoreText(&e.Key, key.c_str(), NAME_CAP);
+    StoreText(&e.ValueName, "created", NAME_CAP);
     e.Root = 1;
     RemoveRegistryValue(&e);
     DWORD type;

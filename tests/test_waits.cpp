@@ -63,9 +63,10 @@ protected:
     }
     void AddProgram(const std::string &command)
     {
-        ProgramEntry *p = (ProgramEntry *)NewEntry(sizeof(ProgramEntry));
+        ProgramEntry *p = nullptr;
+        NewEntry(&p);
         ASSERT_TRUE(p != NULL);
-        CopyText(p->CommandLine, sizeof p->CommandLine, command.c_str());
+        StoreText(&p->CommandLine, command.c_str(), INV_PATH_CAP);
         p->InstallNo = 1;
         ASSERT_EQ(0, ListAppend(&ProgramList, p));
     }

@@ -31,12 +31,12 @@ std::vector<std::string> Listing(const std::string &dir)
 IniEntry Item(const std::string &file, const char *section, const char *item, const char *old)
 {
     IniEntry e;
-    memset(&e, 0, sizeof e);
-    strncpy(e.File, file.c_str(), sizeof e.File - 1);
-    strncpy(e.Section, section, sizeof e.Section - 1);
-    strncpy(e.Item, item, sizeof e.Item - 1);
-    strncpy(e.OldValue, old, sizeof e.OldValue - 1);
-    strncpy(e.LastOldValue, old, sizeof e.LastOldValue - 1);
+    ClearEntry(&e);
+    StoreText(&e.File, file.c_str(), INV_PATH_CAP);
+    StoreText(&e.Section, section, NAME_CAP);
+    StoreText(&e.Item, item, NAME_CAP);
+    StoreText(&e.OldValue, old, INI_VALUE_CAP);
+    StoreText(&e.LastOldValue, old, INI_VALUE_CAP);
     return e;
 }
 

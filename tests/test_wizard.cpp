@@ -143,7 +143,7 @@ TEST_F(Wizard, NavigationCases)
         if (r.files) AddFile(AppFileList, "C:\\APP\\A.EXE");
         if (r.registry) {
             RegValueEntry *v = Add<RegValueEntry>(RegValueList);
-            CopyText(v->Key, sizeof v->Key, "Software\\Orders");
+            StoreText(&v->Key, "Software\\Orders", NAME_CAP);
         }
         HaveBackups = r.backups;
         Open();

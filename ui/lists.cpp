@@ -107,12 +107,12 @@ void ListLineText(int page, int line, char *buf, size_t cap)
             AppendText(buf, cap, e->ValueName);
             AppendText(buf, cap, "=");
             char data[256];
-            CopyTextN(data, sizeof data, e->OldData, strnlen(e->OldData, sizeof e->OldData));
+            CopyText(data, sizeof data, e->OldData);
             AppendText(buf, cap, data);
         } else {
             AppendText(buf, cap, "=");
             char data[OLD_DATA_CAP];
-            CopyTextN(data, sizeof data, e->OldData, strnlen(e->OldData, sizeof e->OldData));
+            CopyText(data, sizeof data, e->OldData);
             AppendText(buf, cap, data);
         }
         break;

@@ -1,4 +1,5 @@
 #include "kvtest.h"
+#include "log/inventory.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <algorithm>
@@ -99,6 +100,15 @@ std::string ShortOf(const std::string &path)
     char buf[MAX_PATH];
     DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof buf);
     return std::string(buf, n < sizeof buf ? n : 0);
+}
+
+void StoreOldData(char **field, int *size, const std::vector<std::string> &lines)
+{
+    std::string data;
+    for (const std::string &l : lines)
+        data += l + '\0';
+    data += '\0';
+    ASSERT_EQ(0, StoreData(field, size, data.data(), data.size()));
 }
 
 std::vector<std::string> SplitCrLf(const std::string &text)

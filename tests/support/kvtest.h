@@ -23,6 +23,9 @@ std::string UninstallerPath();
 std::string InstallCopy(const std::string &dir);
 // The short (8.3) form of an existing path; "" when there is none.
 std::string ShortOf(const std::string &path);
+// Sets a registry entry's old data (field and its size) as the log reader
+// stores it: the strings, each NUL-ended, then the closing empty string.
+void StoreOldData(char **field, int *size, const std::vector<std::string> &lines);
 // The text cut at each CR LF; a last line without one counts too.
 std::vector<std::string> SplitCrLf(const std::string &text);
 // Runs a command line (a program of the prefix, wineboot say) and waits up

@@ -116,7 +116,8 @@ protected:
 
     template <class T> static T *Add(EntryList &list)
     {
-        T *e = (T *)NewEntry(sizeof(T));
+        T *e = nullptr;
+        NewEntry(&e);
         EXPECT_TRUE(e != NULL);
         EXPECT_EQ(0, ListAppend(&list, e));
         return e;
@@ -124,30 +125,30 @@ protected:
     static FileEntry *AddFile(EntryList &list, const char *path, int selected = 0)
     {
         FileEntry *e = Add<FileEntry>(list);
-        CopyText(e->Path, sizeof e->Path, path);
+        StoreText(&e->Path, path, INV_PATH_CAP);
         e->Selected = selected;
         return e;
     }
     static IconEntry *AddIcon(const char *name, int selected = 0)
     {
         IconEntry *e = Add<IconEntry>(IconList);
-        CopyText(e->Group, sizeof e->Group, "Orders");
-        CopyText(e->Name, sizeof e->Name, name);
+        StoreText(&e->Group, "Orders", NAME_CAP);
+        StoreText(&e->Name, name, NAME_CAP);
         e->Selected = selected;
         return e;
     }
     static ServiceEntry *AddService(const char *name, int selected = 0)
     {
         ServiceEntry *e = Add<ServiceEntry>(ServiceList);
-        CopyText(e->Name, sizeof e->Name, name);
+        StoreText(&e->Name, name, NAME_CAP);
         e->Selected = selected;
         return e;
     }
     static ProgramEntry *AddProgram(const char *name, const char *command, int selected = 0)
     {
         ProgramEntry *e = Add<ProgramEntry>(ProgramList);
-        CopyText(e->Name, sizeof e->Name, name);
-        CopyText(e->CommandLine, sizeof e->CommandLine, command);
+        StoreText(&e->Name, name, NAME_CAP);
+        StoreText(&e->CommandLine, command, INV_PATH_CAP);
         e->Selected = selected;
         return e;
     }
