@@ -26,7 +26,9 @@ static EntryList *const AllLists[12] = {
     &AppFileList, &SysFileList, &EditFileList, &DirList, &NewIniList, &IniEntryList,
     &RegKeyList, &RegTreeList, &RegValueList, &IconList, &ProgramList, &ServiceList};
 
-enum { INITIAL_SLOTS = 4096 };
+// Small at first: a small log's reading pays for what it uses; tables and
+// blocks double as they fill.
+enum { INITIAL_SLOTS = 256 };
 
 // --- blocks ---
 
@@ -36,7 +38,7 @@ struct PoolBlock {
     size_t Size;
 };
 
-enum { BLOCK_BYTES = 64 * 1024, RECORD_ALIGN = 8 };
+enum { FIRST_BLOCK_BYTES = 4 * 1024, BLOCK_BYTES = 64 * 1024, RECORD_ALIGN = 8 };
 
 // Every block, newest first; records and texts fill separate blocks, so
 // that texts need no alignment.
@@ -45,11 +47,12 @@ struct PoolCursor {
     char *Next, *End;
 };
 static PoolCursor RecordCursor, TextCursor;
+static size_t NextBlockBytes = FIRST_BLOCK_BYTES;
 
 static void *PoolTake(PoolCursor *cursor, size_t size)
 {
     if ((size_t)(cursor->End - cursor->Next) < size) {
-        size_t bytes = size > (size_t)BLOCK_BYTES ? size : (size_t)BLOCK_BYTES;
+        size_t bytes = size > NextBlockBytes ? size : NextBlockBytes;
         // The header is a multiple of RECORD_ALIGN, so the bytes start aligned.
         PoolBlock *block = (PoolBlock *)malloc(sizeof(PoolBlock) + bytes);
         if (!block)
@@ -57,6 +60,8 @@ static void *PoolTake(PoolCursor *cursor, size_t size)
         block->Next = Blocks;
         block->Size = bytes;
         Blocks = block;
+        if (NextBlockBytes < BLOCK_BYTES)
+            NextBlockBytes *= 2;
         cursor->Next = (char *)(block + 1);
         cursor->End = cursor->Next + bytes;
     }
@@ -74,6 +79,7 @@ static void FreePool(void)
     }
     RecordCursor.Next = RecordCursor.End = NULL;
     TextCursor.Next = TextCursor.End = NULL;
+    NextBlockBytes = FIRST_BLOCK_BYTES;
 }
 
 static void *TakeRecord(size_t size)

@@ -127,7 +127,7 @@ extern int SubSystemSelected;
 extern char MifFileName[HEADER_CAP], Manufacturer[HEADER_CAP], ProductName[HEADER_CAP],
     VersionNumber[HEADER_CAP], SerialNumber[HEADER_CAP];
 
-// Allocates the twelve empty tables (room for 4,096 entries each at first).
+// Allocates the twelve empty tables (they grow as entries come).
 // Result 0, or 1 when memory is short.
 int CreateInventory(void);
 // Releases the tables, every record and text (all of them at once: none is

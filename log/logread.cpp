@@ -132,25 +132,47 @@ static void OpenBlock(void)
     AnsiLog = Line[4] == ' ';
 }
 
+// The first character of the line, upper case: the tags are told apart by
+// it first, so a line is compared with at most four of them.
+static char FirstLetter(void)
+{
+    char c = Line[0];
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
 // Block and header tags, tested on every line.
 static void ReadHeaderTags(void)
 {
-    if (IsBlockHeader()) {
-        OpenBlock();
-    } else if (StartsWithNoCase(Line, "Uninstall MIF: ")) {
-        SetMifName(Line + 15);
-    } else if (StartsWithNoCase(Line, "Manufacturer: ")) {
-        SetHeaderValue(Manufacturer, Line + 14);
-    } else if (StartsWithNoCase(Line, "Product: ")) {
-        SetHeaderValue(ProductName, Line + 9);
-    } else if (StartsWithNoCase(Line, "Version Number: ")) {
-        SetHeaderValue(VersionNumber, Line + 16);
-    } else if (StartsWithNoCase(Line, "Serial Number: ")) {
-        SetHeaderValue(SerialNumber, Line + 15);
+    switch (FirstLetter()) {
+    case '*':
+        if (IsBlockHeader())
+            OpenBlock();
+        break;
+    case 'U':
+        if (StartsWithNoCase(Line, "Uninstall MIF: "))
+            SetMifName(Line + 15);
+        break;
+    case 'M':
+        if (StartsWithNoCase(Line, "Manufacturer: "))
+            SetHeaderValue(Manufacturer, Line + 14);
+        break;
+    case 'P':
+        if (StartsWithNoCase(Line, "Product: "))
+            SetHeaderValue(ProductName, Line + 9);
+        break;
+    case 'V':
+        if (StartsWithNoCase(Line, "Version Number: "))
+            SetHeaderValue(VersionNumber, Line + 16);
+        break;
+    case 'S':
+        if (StartsWithNoCase(Line, "Serial Number: "))
+            SetHeaderValue(SerialNumber, Line + 15);
+        break;
     }
 }
 
-// Entry tags, in the order they are tried.
+// Entry tags, by their first letter. No tag begins another, so at most one
+// matches and the order of the tests does not matter.
 static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
 {
     if (LineDamaged) {
@@ -159,54 +181,64 @@ static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
         return LINE_USED;       // never cut: a cut path names another file
     }
     const char *v;
-    if (LineIs("File Copy: ", &v) == TAG_FOUND || LineIs("Shell Link: ", &v) == TAG_FOUND)
-        return ReadFileLine(v, 0, nonSystem, sharedIgnored);
-    if (LineIs("File Overwrite: ", &v) == TAG_FOUND)
-        return ReadFileLine(v, 1, nonSystem, sharedIgnored);
-    if (LineIs("File Edit: ", &v) == TAG_FOUND)
-        return ReadEditLine(v);
-    if (LineIs("Create Service: ", &v) == TAG_FOUND) {
-        // A service name holds no path separator; such a line names no service.
-        if (!v[0] || strpbrk(v, "\\/"))
-            RefusePath("SERVICE", v);
-        else
-            ReadService(v);
-        return LINE_USED;
+    switch (FirstLetter()) {
+    case 'F':
+        if (LineIs("File Copy: ", &v) == TAG_FOUND)
+            return ReadFileLine(v, 0, nonSystem, sharedIgnored);
+        if (LineIs("File Overwrite: ", &v) == TAG_FOUND)
+            return ReadFileLine(v, 1, nonSystem, sharedIgnored);
+        if (LineIs("File Edit: ", &v) == TAG_FOUND)
+            return ReadEditLine(v);
+        if (LineIs("File Tree: ", &v) == TAG_FOUND)
+            ReadFileTree(v);
+        break;
+    case 'S':
+        if (LineIs("Shell Link: ", &v) == TAG_FOUND)
+            return ReadFileLine(v, 0, nonSystem, sharedIgnored);
+        if (LineIs("Self-Register: ", &v) == TAG_FOUND) {
+            MarkSelfRegister(v);
+        } else if (LineIs("SubSystem: B", &v) == TAG_FOUND) {
+            free(SubSystemName);
+            SubSystemName = _strdup(Line + 11);
+            SubSystemSelected = 0;
+        }
+        break;
+    case 'C':
+        if (LineIs("Create Service: ", &v) == TAG_FOUND) {
+            // A service name holds no path separator; such a line names no service.
+            if (!v[0] || strpbrk(v, "\\/"))
+                RefusePath("SERVICE", v);
+            else
+                ReadService(v);
+        }
+        break;
+    case 'A':
+        if (LineIs("Add Device: ", &v) == TAG_FOUND)
+            MarkDevice(v);
+        break;
+    case 'I':
+        if (LineIs("INI New: ", &v) == TAG_FOUND)
+            return ReadNewIni();
+        if (LineIs("INI File: ", &v) == TAG_FOUND)
+            return ReadIniChange(v);
+        if (LineIs("Icon Group: ", &v) == TAG_FOUND)
+            return ReadIcon(v);
+        break;
+    case 'E':
+        if (LineIs("Execute Path: ", &v) == TAG_FOUND || LineIs("Execute Program: ", &v) == TAG_FOUND)
+            return ReadProgram(v);
+        break;
+    case 'M':
+        if (LineIs("Made Dir: ", &v) == TAG_FOUND)
+            ReadMadeDir(v, installRootDir);
+        break;
+    case 'R':
+        if (LineIs("RegDB Tree: ", &v) == TAG_FOUND)
+            return ReadRegTree(v);
+        if (LineIs("RegDB Key: ", &v) == TAG_FOUND)
+            return ReadRegKey(v);
+        break;
     }
-    if (LineIs("Add Device: ", &v) == TAG_FOUND) {
-        MarkDevice(v);
-        return LINE_USED;
-    }
-    if (LineIs("Self-Register: ", &v) == TAG_FOUND) {
-        MarkSelfRegister(v);
-        return LINE_USED;
-    }
-    if (LineIs("INI New: ", &v) == TAG_FOUND)
-        return ReadNewIni();
-    if (LineIs("INI File: ", &v) == TAG_FOUND)
-        return ReadIniChange(v);
-    if (LineIs("Execute Path: ", &v) == TAG_FOUND || LineIs("Execute Program: ", &v) == TAG_FOUND)
-        return ReadProgram(v);
-    if (LineIs("Icon Group: ", &v) == TAG_FOUND)
-        return ReadIcon(v);
-    if (LineIs("SubSystem: B", &v) == TAG_FOUND) {
-        free(SubSystemName);
-        SubSystemName = _strdup(Line + 11);
-        SubSystemSelected = 0;
-        return LINE_USED;
-    }
-    if (LineIs("Made Dir: ", &v) == TAG_FOUND) {
-        ReadMadeDir(v, installRootDir);
-        return LINE_USED;
-    }
-    if (LineIs("File Tree: ", &v) == TAG_FOUND) {
-        ReadFileTree(v);
-        return LINE_USED;
-    }
-    if (LineIs("RegDB Tree: ", &v) == TAG_FOUND)
-        return ReadRegTree(v);
-    if (LineIs("RegDB Key: ", &v) == TAG_FOUND)
-        return ReadRegKey(v);
     return LINE_USED;
 }
 

@@ -9,7 +9,7 @@
 
 char WindowsDir[INV_PATH_CAP];
 static char Win32sDir[INV_PATH_CAP];
-static int FloppyA, FloppyB;
+static int FloppyA, FloppyB;      // -1 until first asked: most logs name no floppy
 static HKEY SharedDllsKey;
 static int SharedDllsOpened;
 
@@ -26,8 +26,17 @@ int OnFloppy(const char *path)
 {
     if (path[0] == 0 || path[1] != ':')
         return 0;
-    return ((path[0] == 'A' || path[0] == 'a') && FloppyA) ||
-           ((path[0] == 'B' || path[0] == 'b') && FloppyB);
+    if (path[0] == 'A' || path[0] == 'a') {
+        if (FloppyA < 0)
+            FloppyA = GetDriveTypeA("A:\\") == DRIVE_REMOVABLE;
+        return FloppyA;
+    }
+    if (path[0] == 'B' || path[0] == 'b') {
+        if (FloppyB < 0)
+            FloppyB = GetDriveTypeA("B:\\") == DRIVE_REMOVABLE;
+        return FloppyB;
+    }
+    return 0;
 }
 
 // Whether path names a value under HKLM\...\SharedDLLs.
@@ -61,11 +70,14 @@ int ContainsDir(const char *dir, const char *directory)
 }
 
 // The three classification directories as they are on disk: their identity
-// (volume and file index) and, where there is none, their long forms.
+// (volume and file index) and, where there is none, their long forms. Each
+// is looked up when first needed (a search under the System directory costs
+// a small log more than its reading), then kept for the reading.
 enum { CLASS_DIRS = 3, DIR_CACHE = 16 };
 static FileIdentity ClassIds[CLASS_DIRS];
 static int ClassIdKnown[CLASS_DIRS];
 static char ClassLong[CLASS_DIRS][INV_PATH_CAP];
+static int ClassIdsMade, ClassLongMade;
 // Directories already classified during this reading (nothing on disk
 // changes while the log is read), used round robin.
 static char CachedDir[DIR_CACHE][INV_PATH_CAP];
@@ -74,16 +86,29 @@ static int CacheNext;
 
 static void PrepareClassification(void)
 {
+    ClassIdsMade = ClassLongMade = 0;
+    for (int i = 0; i < DIR_CACHE; i++)
+        CachedDir[i][0] = 0;
+    CacheNext = 0;
+}
+
+static void MakeClassIds(void)
+{
+    const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
+    for (int i = 0; i < CLASS_DIRS; i++)
+        ClassIdKnown[i] = dirs[i][0] && GetFileIdentity(dirs[i], &ClassIds[i]) == 0;
+    ClassIdsMade = 1;
+}
+
+static void MakeClassLong(void)
+{
     const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
     for (int i = 0; i < CLASS_DIRS; i++) {
-        ClassIdKnown[i] = dirs[i][0] && GetFileIdentity(dirs[i], &ClassIds[i]) == 0;
         CopyText(ClassLong[i], sizeof ClassLong[i], dirs[i]);
         if (ClassLong[i][0])
             NormalizePath(ClassLong[i], sizeof ClassLong[i], 1);
     }
-    for (int i = 0; i < DIR_CACHE; i++)
-        CachedDir[i][0] = 0;
-    CacheNext = 0;
+    ClassLongMade = 1;
 }
 
 // Whether dir is the Windows, System or WIN32S directory, by identity: an
@@ -96,6 +121,8 @@ static int ClassifyDirectory(const char *dir)
             return 1;
     FileIdentity id;
     if (GetFileIdentity(dir, &id) == 0) {
+        if (!ClassIdsMade)
+            MakeClassIds();
         for (int i = 0; i < CLASS_DIRS; i++)
             if (ClassIdKnown[i] && SameIdentity(&id, &ClassIds[i]))
                 return 1;
@@ -104,6 +131,8 @@ static int ClassifyDirectory(const char *dir)
     char longForm[INV_PATH_CAP];
     CopyText(longForm, sizeof longForm, dir);
     NormalizePath(longForm, sizeof longForm, 1);
+    if (!ClassLongMade)
+        MakeClassLong();
     for (int i = 0; i < CLASS_DIRS; i++)
         if (ClassLong[i][0] && TextEqualNoCase(longForm, ClassLong[i]))
             return 1;
@@ -153,8 +182,7 @@ void RefusePath(const char *kind, const char *path)
 
 void PreparePathForms(void)
 {
-    FloppyA = GetDriveTypeA("A:\\") == DRIVE_REMOVABLE;
-    FloppyB = GetDriveTypeA("B:\\") == DRIVE_REMOVABLE;
+    FloppyA = FloppyB = -1;
     UINT n = GetWindowsDirectoryA(WindowsDir, sizeof WindowsDir);
     if (n == 0 || n >= sizeof WindowsDir)
         WindowsDir[0] = 0;
