@@ -285,6 +285,43 @@ TEST_F(Inventory, RepeatedRegistryEntries)
     EXPECT_EQ(Joined({"Icon \"G\" \"N\" cmd=\"NEW.EXE\" sel=0 no=1"}), Joined(Entries("Icon")));
 }
 
+// A repeat whose old value equals the first one holds it once; a different
+// one gets its own text, and the first is kept.
+TEST_F(Inventory, LastOldValuesEqualToTheFirstAreHeldOnce)
+{
+    std::string ini = P("SHARE.INI");
+    ASSERT_TRUE(WriteFileBytes(ini, "[S]\r\nSame=now\r\nOther=now\r\n"));
+    auto iniGroup = [&](const char *item, const char *old) {
+        return "INI File: " + ini + "\r\nINI Sect: S\r\nINI Item: " + item + "\r\nINI Val: now\r\nINI Old: " + old +
+               "\r\n";
+    };
+    auto regGroup = [](const char *name, const char *old) {
+        return std::string("RegDB Key: Software\\Kv\r\nRegDB Val: v\r\nRegDB Name: ") + name +
+               "\r\nRegDB Type: 2\r\nRegDB Old: x\r\nRegDB Old: " + old + "\r\n";
+    };
+    ASSERT_EQ(0, ReadLogText(dir, LogWith(iniGroup("Same", "first") + iniGroup("Other", "first") +
+                                          regGroup("Same", "y") + regGroup("Other", "y") + "*** 2\r\n" +
+                                          iniGroup("Same", "first") + iniGroup("Other", "second") +
+                                          regGroup("Same", "y") + regGroup("Other", "z"))));
+    ASSERT_EQ(2, IniEntryList.Count);
+    const IniEntry *same = ENTRY_AT(IniEntry, IniEntryList, 0), *other = ENTRY_AT(IniEntry, IniEntryList, 1);
+    EXPECT_EQ(same->OldValue, same->LastOldValue);
+    EXPECT_STREQ("first", other->OldValue);
+    EXPECT_STREQ("second", other->LastOldValue);
+    EXPECT_NE(other->OldValue, other->LastOldValue);
+    EXPECT_EQ(2, other->InstallNo);
+
+    ASSERT_EQ(2, RegValueList.Count);
+    const RegValueEntry *sameReg = ENTRY_AT(RegValueEntry, RegValueList, 0);
+    const RegValueEntry *otherReg = ENTRY_AT(RegValueEntry, RegValueList, 1);
+    EXPECT_EQ(sameReg->OldData, sameReg->LastOldData);
+    EXPECT_EQ(5, sameReg->LastOldDataSize);   // "x", "y" and the closing empty string
+    EXPECT_EQ(std::string("x\0y\0\0", 5), std::string(otherReg->OldData, (size_t)otherReg->OldDataSize));
+    EXPECT_EQ(std::string("x\0z\0\0", 5),
+              std::string(otherReg->LastOldData, (size_t)otherReg->LastOldDataSize));
+    EXPECT_EQ(2, otherReg->InstallNo);
+}
+
 TEST_F(Inventory, OldDataThatWouldNotFitIsDropped)
 {
     // Nine strings of 200 and one of 237: 2,047 bytes and the closing NUL.

@@ -240,9 +240,45 @@ bool HasControl(const char *text)
     return false;
 }
 
+// Whether every text field of every entry points at a text.
+bool TextsPresent()
+{
+    for (const EntryList *list : {&AppFileList, &SysFileList})
+        for (int i = 0; i < list->Count; i++)
+            if (!ENTRY_AT(FileEntry, *list, i)->Path || !ENTRY_AT(FileEntry, *list, i)->BackupPath)
+                return false;
+    for (int i = 0; i < EditFileList.Count; i++)
+        if (!ENTRY_AT(EditEntry, EditFileList, i)->Path || !ENTRY_AT(EditEntry, EditFileList, i)->BackupPath)
+            return false;
+    for (int i = 0; i < IniEntryList.Count; i++) {
+        const IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, i);
+        if (!e->File || !e->Section || !e->Item || !e->OldValue || !e->LastOldValue)
+            return false;
+    }
+    for (int i = 0; i < RegKeyList.Count; i++)
+        if (!ENTRY_AT(RegKeyEntry, RegKeyList, i)->Key || !ENTRY_AT(RegKeyEntry, RegKeyList, i)->ValueName)
+            return false;
+    for (int i = 0; i < RegValueList.Count; i++) {
+        const RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, i);
+        if (!e->Key || !e->ValueName || !e->OldData || !e->LastOldData)
+            return false;
+    }
+    for (int i = 0; i < IconList.Count; i++) {
+        const IconEntry *e = ENTRY_AT(IconEntry, IconList, i);
+        if (!e->Group || !e->Name || !e->Command)
+            return false;
+    }
+    for (int i = 0; i < ProgramList.Count; i++)
+        if (!ENTRY_AT(ProgramEntry, ProgramList, i)->CommandLine || !ENTRY_AT(ProgramEntry, ProgramList, i)->Name)
+            return false;
+    return true;
+}
+
 // The checks every reading must pass; the first failure is described.
 std::string CheckInventory(const std::string &log, int result, const FileIdentity *sysIds, int sysCount)
 {
+    if (!TextsPresent())
+        return "an entry without a text";
     for (int k = 0; k < 2; k++) {
         const EntryList &list = k ? SysFileList : AppFileList;
         for (int i = 0; i < list.Count; i++) {

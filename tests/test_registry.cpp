@@ -148,6 +148,38 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
     EXPECT_EQ(std::string("first\0", 6), ReadRegValue(HKEY_CURRENT_USER, key, "V", &type));
 }
 
+// The conversion works on a copy: a number whose text is shorter than its
+// four bytes does not write past the entry's data, and a second restore
+// (the same entry written again) gives the same value.
+TEST_F(Registry, RestoreConvertsACopyOfTheOldData)
+{
+    std::string key = KeyOf("copy");
+    struct Row { const char *name; int type; std::vector<std::string> lines; DWORD regType; std::string want; };
+    const Row rows[] = {
+        {"D", 3, {"7"}, REG_DWORD, std::string("\x07\0\0\0", 4)},
+        {"B", 4, {"0a"}, REG_BINARY, std::string("\x0A", 1)},
+        {"M", 2, {"a", "b"}, REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+    };
+    for (const Row &r : rows) {
+        SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
+        RegValueEntry e;
+        ClearEntry(&e);
+        StoreText(&e.Key, key.c_str(), NAME_CAP);
+        StoreText(&e.ValueName, r.name, NAME_CAP);
+        StoreOldData(&e.OldData, &e.OldDataSize, r.lines);
+        std::string stored(e.OldData, (size_t)e.OldDataSize + 2);
+        e.Root = 1;
+        e.Type = r.type;
+        for (int pass = 0; pass < 2; pass++) {
+            RestoreRegistryValue(&e);
+            DWORD type;
+            EXPECT_EQ(r.want, ReadRegValue(HKEY_CURRENT_USER, key, r.name, &type)) << r.name << " pass " << pass;
+            EXPECT_EQ(r.regType, type) << r.name;
+            EXPECT_EQ(stored, std::string(e.OldData, (size_t)e.OldDataSize + 2)) << r.name << ": entry changed";
+        }
+    }
+}
+
 TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
 {
     std::string key = KeyOf("gone\\sub");
