@@ -133,6 +133,11 @@ static int LookUp(const char *probe, char *longName, char *shortName)
     return found ? 0 : 1;
 }
 
+int LookUpNames(const char *path, char *longName, char *shortName)
+{
+    return LookUp(path, longName, shortName);
+}
+
 // A component that a directory search would treat as a pattern, or that
 // names a relative step, is never replaced by what the search finds.
 static int IsSearchableName(const char *name, size_t len)

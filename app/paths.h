@@ -31,8 +31,12 @@ void NormalizePath(char *path, size_t cap, int longNames);
 void BeginLookupCache(void);
 void EndLookupCache(void);
 extern int LookupCacheOff;
-// Searches made by NormalizePath so far (for the benchmark).
+// Searches made by NormalizePath and LookUpNames so far (for the benchmark).
 extern long DirectorySearches;
+// The long and short (8.3, "" when the long one is valid 8.3) names of
+// what a search of path finds, through the look-up cache. longName holds
+// MAX_PATH bytes, shortName 14. 0 = found, 1 = nothing found.
+int LookUpNames(const char *path, char *longName, char *shortName);
 
 // Position just behind the last backslash, or the start of the path.
 char *FileNamePart(char *path);

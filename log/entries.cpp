@@ -195,12 +195,9 @@ void MarkSelfRegister(const char *value)
     }
     CopyText(longForm, sizeof longForm, given);
     NormalizePath(longForm, sizeof longForm, 1);
-    WIN32_FIND_DATAA found;
-    HANDLE h = strpbrk(longForm, "*?") ? INVALID_HANDLE_VALUE : FindFirstFileA(longForm, &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        CopyText(shortName, sizeof shortName, found.cAlternateFileName);
-        FindClose(h);
-    }
+    char foundLong[MAX_PATH], foundShort[14];
+    if (!strpbrk(longForm, "*?") && LookUpNames(longForm, foundLong, foundShort) == 0)
+        CopyText(shortName, sizeof shortName, foundShort);
     const char *names[2] = {FileNamePart(longForm), shortName};
     int nameCount = shortName[0] && !TextEqualNoCase(names[0], shortName) ? 2 : 1;
     FileIndex *indexes[2] = {&AppFiles, &SysFiles};
