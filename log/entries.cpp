@@ -78,9 +78,12 @@ static int AppendFile(FileIndex *fx, EntryList *list, FileEntry *entry)
 
 void FreeFileIndex(FileIndex *fx)
 {
-    for (int i = 0; i < fx->LongCap; i++)
+    for (int i = 0; i < fx->LongCap; i++) {
         free(fx->LongForms[i]);
+        free(fx->LongDirs[i]);
+    }
     free(fx->LongForms);
+    free(fx->LongDirs);
     IndexFree(&fx->Paths);
     IndexFree(&fx->Names);
     memset(fx, 0, sizeof *fx);
@@ -155,29 +158,57 @@ void MarkDevice(const char *value)
         }
 }
 
-// The long form of a file entry's path, made once: nothing on disk changes
-// while the log is read. The cache is only made when first needed.
-static const char *LongFormOf(FileIndex *fx, const EntryList *list, int slot)
+// Room for slot in the per-slot long forms. 0 = ready.
+static int ReserveLongForms(FileIndex *fx, const EntryList *list, int slot)
 {
-    const char *path = ENTRY_AT(FileEntry, *list, slot)->Path;
-    if (slot >= fx->LongCap) {
-        int grown = list->Capacity > slot ? list->Capacity : slot + 1;
-        char **forms = (char **)realloc(fx->LongForms, (size_t)grown * sizeof(char *));
-        if (!forms)
-            return NULL;
-        memset(forms + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
-        fx->LongForms = forms;
-        fx->LongCap = grown;
-    }
-    if (!fx->LongForms[slot]) {
+    if (slot < fx->LongCap)
+        return 0;
+    int grown = list->Capacity > slot ? list->Capacity : slot + 1;
+    char **forms = (char **)realloc(fx->LongForms, (size_t)grown * sizeof(char *));
+    if (!forms)
+        return 1;
+    fx->LongForms = forms;
+    char **dirs = (char **)realloc(fx->LongDirs, (size_t)grown * sizeof(char *));
+    if (!dirs)
+        return 1;
+    fx->LongDirs = dirs;
+    memset(forms + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
+    memset(dirs + fx->LongCap, 0, (size_t)(grown - fx->LongCap) * sizeof(char *));
+    fx->LongCap = grown;
+    return 0;
+}
+
+// The long form of a file entry's path (dirOnly 0) or of its directory
+// part, up to and with the last backslash (dirOnly 1), made once: nothing
+// on disk changes while the log is read. Null when memory is short.
+static const char *LongFormOf(FileIndex *fx, const EntryList *list, int slot, int dirOnly)
+{
+    if (ReserveLongForms(fx, list, slot) != 0)
+        return NULL;
+    char **kept = dirOnly ? &fx->LongDirs[slot] : &fx->LongForms[slot];
+    if (!*kept) {
         char form[INV_PATH_CAP];
-        CopyText(form, sizeof form, path);
+        CopyText(form, sizeof form, ENTRY_AT(FileEntry, *list, slot)->Path);
+        if (dirOnly)
+            *FileNamePart(form) = 0;
         NormalizePath(form, sizeof form, 1);
-        fx->LongForms[slot] = _strdup(form);
-        if (!fx->LongForms[slot])
-            return NULL;
+        *kept = _strdup(form);
     }
-    return fx->LongForms[slot];
+    return *kept;
+}
+
+// Whether an entry's long form can equal longForm at all: normalising
+// keeps the backslashes and treats the directory part of a path as it
+// treats the directory alone, so an entry in another directory, in long
+// form, cannot match, and its own file need not be searched. (A path that
+// normalising leaves as it was is compared as it stands by the caller.)
+static int MayHaveLongForm(FileIndex *fx, const EntryList *list, int slot, const char *longForm)
+{
+    if (LookupCacheOff)
+        return 1;
+    const char *dir = LongFormOf(fx, list, slot, 1);
+    size_t n = (size_t)(FileNamePart(longForm) - longForm);
+    return !dir || (strlen(dir) == n && TextEqualNoCaseN(dir, longForm, n));
 }
 
 // Marks every file entry whose path, in long form, is the value's long form.
@@ -195,8 +226,14 @@ void MarkSelfRegister(const char *value)
     }
     CopyText(longForm, sizeof longForm, given);
     NormalizePath(longForm, sizeof longForm, 1);
-    char foundLong[MAX_PATH], foundShort[14];
-    if (!strpbrk(longForm, "*?") && LookUpNames(longForm, foundLong, foundShort) == 0)
+    // The short name: the search that normalising made for the last
+    // component as the value spells it found it (the look-up cache keeps
+    // it); the long name names the same file.
+    char probe[INV_PATH_CAP], foundLong[MAX_PATH], foundShort[14];
+    CopyText(probe, sizeof probe, longForm);
+    *FileNamePart(probe) = 0;
+    if (AppendText(probe, sizeof probe, FileNamePart(given)) == TEXT_FIT && !strpbrk(probe, "*?") &&
+        LookUpNames(probe, foundLong, foundShort) == 0)
         CopyText(shortName, sizeof shortName, foundShort);
     const char *names[2] = {FileNamePart(longForm), shortName};
     int nameCount = shortName[0] && !TextEqualNoCase(names[0], shortName) ? 2 : 1;
@@ -212,7 +249,8 @@ void MarkSelfRegister(const char *value)
                 FileEntry *e = ENTRY_AT(FileEntry, *lists[k], s);
                 const char *entryLong;
                 if (TextEqualNoCase(e->Path, given) || TextEqualNoCase(e->Path, longForm) ||
-                    ((entryLong = LongFormOf(indexes[k], lists[k], s)) && TextEqualNoCase(entryLong, longForm)))
+                    (MayHaveLongForm(indexes[k], lists[k], s, longForm) &&
+                     (entryLong = LongFormOf(indexes[k], lists[k], s, 0)) && TextEqualNoCase(entryLong, longForm)))
                     e->RegisterInstall = InstallCount;
             }
         }

@@ -51,6 +51,7 @@ void RefusePath(const char *kind, const char *path);
 struct FileIndex {
     SlotIndex Paths, Names;
     char **LongForms;       // per slot: the path in long form, made when first needed
+    char **LongDirs;        // per slot: its directory part in long form, the same way
     int LongCap;
 };
 extern FileIndex AppFiles, SysFiles;
