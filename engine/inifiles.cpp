@@ -3,6 +3,7 @@
 #include "inifiles.h"
 #include "files.h"
 #include "../app/paths.h"
+#include "../app/rows.h"
 #include "../app/text.h"
 #include "../app/wholefile.h"
 #include <string.h>
@@ -10,7 +11,14 @@
 void RemoveIniFile(NewIniEntry *entry)
 {
     SetPlainAttributes(entry->Path);
-    DeleteOneFile(entry->Path);
+    int done = DeleteOneFile(entry->Path);
+    AddResultRow("INIFILE", entry->InstallNo, entry->Path, ACT_DELETE, done, GetLastError(), NULL);
+}
+
+// "[Section] Item", the report's detail of an INI row.
+static void IniDetail(char *buf, size_t cap, const IniEntry *entry)
+{
+    FormatText(buf, cap, "[%s] %s", entry->Section, entry->Item);
 }
 
 // On NT the system may keep a section of an INI file of the Windows
@@ -52,17 +60,32 @@ static int SectionIsMapped(const char *file, const char *section)
 
 int RestoreIniItem(IniEntry *entry)
 {
-    // Writing an item would create a missing file.
-    if (!FileExists(entry->File))
-        return 0;
     const char *value = Rollback ? entry->LastOldValue : entry->OldValue;
     // An empty old value means the item did not exist: a null value deletes it.
     const char *written = value[0] ? value : NULL;
-    if (SectionIsMapped(entry->File, entry->Section)) {
-        WritePrivateProfileStringA(entry->Section, entry->Item, written, entry->File);
-        return 1;
+    const char *action = written ? ACT_RESTORE_VALUE : ACT_DELETE_VALUE;
+    char detail[2 * NAME_CAP + 8];
+    if (RowsWanted)
+        IniDetail(detail, sizeof detail, entry);
+    // Writing an item would create a missing file.
+    if (!FileExists(entry->File)) {
+        AddRow("INI", entry->InstallNo, entry->File, action, OUT_SKIPPED, "ALREADY-GONE", detail);
+        return 0;
     }
-    if (WriteProfileItemWhole(entry->File, entry->Section, entry->Item, written) == WHOLE_FAILED)
+    int done = 1;
+    DWORD error = 0;
+    if (Preview) {
+        // nothing is written
+    } else if (SectionIsMapped(entry->File, entry->Section)) {
+        done = WritePrivateProfileStringA(entry->Section, entry->Item, written, entry->File) != 0;
+        error = GetLastError();
+    } else if (WriteProfileItemWhole(entry->File, entry->Section, entry->Item, written) == WHOLE_FAILED) {
+        error = GetLastError();
+        done = 0;
         WorkLeft = 1;           // held or no room: the log keeps the item for a later run
+    }
+    // A failure never reads as "gone": the file was there.
+    AddResultRow("INI", entry->InstallNo, entry->File, action, done,
+                 error == ERROR_FILE_NOT_FOUND || error == 0 ? ERROR_WRITE_FAULT : error, detail);
     return 1;
 }

@@ -1,0 +1,382 @@
+// The preview (/N), the per-item report (/V) and the exit codes (/E) through
+// the real program: a preview changes nothing on the whole machine, the real
+// run plans row for row what the preview planned, and #LEFT names exactly
+// what of the log's is still there afterwards.
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <string.h>
+#include "support/kvtest.h"
+
+namespace {
+
+const std::string Top = "C:\\KVRPT", App = Top + "\\App", Data = "C:\\KVRPT2\\Data";
+const char SharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+std::string Win;
+
+std::string WinDir()
+{
+    char buf[MAX_PATH];
+    GetWindowsDirectoryA(buf, sizeof buf);
+    return buf;
+}
+
+// The files and folders the log names (the ones a before/after comparison looks at).
+std::vector<std::string> LogPaths()
+{
+    return {App + "\\A.TXT", App + "\\Sub\\C.TXT", App + "\\HELD.TXT", App + "\\SHARED2.DLL",
+            App + "\\SHARED1.DLL", App + "\\..\\..\\windows\\win.ini", Top, Data + "\\D.TXT", Data};
+}
+
+// A product with a shared count of 2, a last reference, a held file, a
+// user's file in a made folder, a refused path, INI and registry changes.
+std::string Install()
+{
+    RemoveTreeForTest(Top);
+    RemoveTreeForTest("C:\\KVRPT2");
+    MakeFile(Data + "\\D.TXT", "d");
+    CleanKey(HKEY_CURRENT_USER, "Software\\KvReport");
+    CleanKey(HKEY_CURRENT_USER, "Software\\KvReportTree");
+    MakeFile(App + "\\A.TXT", "a");
+    MakeFile(App + "\\Sub\\C.TXT", "c");
+    MakeFile(App + "\\HELD.TXT", "held");
+    MakeFile(App + "\\SHARED2.DLL", "shared by two");
+    MakeFile(App + "\\SHARED1.DLL", "shared by one");
+    MakeFile(App + "\\USER.DOC", "the user's own");
+    MakeFile(App + "\\APP.INI", "[S]\r\nK=v1\r\nMine=keep\r\n");
+    SetRegValue(HKEY_LOCAL_MACHINE, SharedKey, (App + "\\SHARED2.DLL").c_str(), REG_DWORD, DwordBytes(2));
+    SetRegValue(HKEY_LOCAL_MACHINE, SharedKey, (App + "\\SHARED1.DLL").c_str(), REG_DWORD, DwordBytes(1));
+    SetRegString(HKEY_CURRENT_USER, "Software\\KvReport", "Created", "x");
+    SetRegString(HKEY_CURRENT_USER, "Software\\KvReport\\Old", "V", "new");
+    SetRegString(HKEY_CURRENT_USER, "Software\\KvReportTree\\Deep", "Z", "z");
+    DeleteFileA((Win + "\\KVRPT.MIF").c_str());
+    DeleteFileA((Win + "\\KVRPT.RPT").c_str());
+    std::string log = Top + "\\INSTALL.LOG";
+    MakeFile(log, "***  Installation Log\r\nTitle: Report Product\r\nUninstall MIF: KVRPT.MIF\r\n"
+                  "Made Dir: " + App + "\r\nMade Dir: " + App + "\\Sub\r\nMade Dir: " + Data + "\r\n"
+                  "File Copy: " + Data + "\\D.TXT\r\n"
+                  "File Copy: " + App + "\\A.TXT\r\nFile Copy: " + App + "\\Sub\\C.TXT\r\n"
+                  "File Copy: " + App + "\\HELD.TXT\r\nFile Copy: " + App + "\\SHARED2.DLL\r\n"
+                  "File Copy: " + App + "\\SHARED1.DLL\r\n"
+                  "File Copy: " + App + "\\..\\..\\windows\\win.ini\r\n"
+                  "INI File: " + App + "\\APP.INI\r\nINI Sect: S\r\nINI Item: K\r\nINI Val: v1\r\nINI Old: v0\r\n"
+                  "RegDB Key: Software\\KvReport\r\nRegDB Val: x\r\nRegDB Name: Created\r\nRegDB Type: 0\r\n"
+                  "RegDB Root: 1\r\n"
+                  "RegDB Key: Software\\KvReport\\Old\r\nRegDB Val: new\r\nRegDB Name: V\r\nRegDB Type: 0\r\n"
+                  "RegDB Root: 1\r\nRegDB Old: old\r\n"
+                  "RegDB Tree: Software\\KvReportTree\r\nRegDB Root: 1\r\n");
+    return log;
+}
+
+// --- the whole machine, as a text --------------------------------------------
+
+void ListFiles(const std::string &dir, const std::string &skip, std::string &out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> names;
+    do {
+        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
+            names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        std::string path = dir + "\\" + name;
+        if (_stricmp(path.c_str(), skip.c_str()) == 0)
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+            continue;
+        // A folder's own time changes with any file made and gone inside
+        // (the report's temporary file); its files are listed one by one.
+        char line[128];
+        if (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            snprintf(line, sizeof line, " %lx\n", a.dwFileAttributes);
+        else
+            snprintf(line, sizeof line, " %lx %lu %lx:%lx\n", a.dwFileAttributes, a.nFileSizeLow,
+                     a.ftLastWriteTime.dwHighDateTime, a.ftLastWriteTime.dwLowDateTime);
+        out += path + line;
+        if ((a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(a.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ListFiles(path, skip, out);
+        else if (a.nFileSizeLow < 65536 && path.compare(0, Top.size(), Top) == 0)
+            out += ReadFileBytes(path) + "\n";      // the product's files, whole
+    }
+}
+
+void ListKey(HKEY root, const std::string &key, std::string &out)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return;
+    out += "[" + key + "]\n";
+    for (DWORD i = 0;; i++) {
+        char name[1024];
+        BYTE data[4096];
+        DWORD nameLen = sizeof name, dataLen = sizeof data, type = 0;
+        LONG r = RegEnumValueA(h, i, name, &nameLen, NULL, &type, data, &dataLen);
+        if (r != ERROR_SUCCESS && r != ERROR_MORE_DATA)
+            break;
+        out += std::string(name) + "=" + std::to_string(type) + ":" +
+               (r == ERROR_SUCCESS ? std::string((const char *)data, dataLen) : "<big>") + "\n";
+    }
+    std::vector<std::string> subs;
+    for (DWORD i = 0;; i++) {
+        char name[1024];
+        DWORD len = sizeof name;
+        if (RegEnumKeyExA(h, i, name, &len, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        subs.push_back(name);
+    }
+    RegCloseKey(h);
+    // The class registrations (large, and linked into the 32-bit view) are
+    // not touched by this product.
+    for (const std::string &s : subs)
+        if (_stricmp(s.c_str(), "Classes") && _stricmp(s.c_str(), "Wow6432Node"))
+            ListKey(root, key.empty() ? s : key + "\\" + s, out);
+}
+
+// Every file of drive C: (size, time, attributes; the product's with their
+// content) and the registry that a run can touch: HKCU, HKLM's software and
+// services (so SharedDLLs counts too). The report itself is left out.
+std::string Machine(const std::string &report)
+{
+    std::string out;
+    ListFiles("C:", report, out);
+    ListKey(HKEY_CURRENT_USER, "Software", out);
+    ListKey(HKEY_LOCAL_MACHINE, "Software", out);
+    ListKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services", out);
+    return out;
+}
+
+// The first line where two machine texts differ, for the message.
+std::string FirstDifference(const std::string &a, const std::string &b)
+{
+    std::vector<std::string> la = SplitCrLf(a), lb;
+    size_t pa = 0, pb = 0;
+    while (pa < a.size() && pb < b.size()) {
+        size_t ea = a.find('\n', pa), eb = b.find('\n', pb);
+        std::string x = a.substr(pa, ea - pa), y = b.substr(pb, eb - pb);
+        if (x != y)
+            return "before: " + x + "\nafter:  " + y;
+        if (ea == std::string::npos || eb == std::string::npos)
+            break;
+        pa = ea + 1;
+        pb = eb + 1;
+    }
+    return "lengths " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+}
+
+// --- the report ---------------------------------------------------------------
+
+struct Report {
+    std::map<std::string, std::string> head;
+    std::vector<std::vector<std::string>> rows, left;
+    std::string result;
+};
+
+std::vector<std::string> Fields(const std::string &line)
+{
+    std::vector<std::string> f;
+    size_t p = 0;
+    for (;;) {
+        size_t t = line.find('\t', p);
+        f.push_back(line.substr(p, t == std::string::npos ? std::string::npos : t - p));
+        if (t == std::string::npos)
+            return f;
+        p = t + 1;
+    }
+}
+
+Report ReadReport(const std::string &path)
+{
+    Report r;
+    bool inLeft = false;
+    for (const std::string &line : SplitCrLf(ReadFileBytes(path))) {
+        if (line.empty())
+            continue;
+        if (line == "#LEFT") {
+            inLeft = true;
+        } else if (line.compare(0, 8, "#RESULT=") == 0) {
+            r.result = line.substr(8);
+        } else if (line[0] == '#') {
+            size_t eq = line.find('=');
+            r.head[line.substr(0, eq)] = eq == std::string::npos ? "" : line.substr(eq + 1);
+        } else {
+            (inLeft ? r.left : r.rows).push_back(Fields(line));
+        }
+    }
+    return r;
+}
+
+// The row of kind and target (columns: seq, install, kind, target, action,
+// outcome, reason, detail); empty when there is none.
+std::vector<std::string> RowOf(const Report &r, const std::string &kind, const std::string &target)
+{
+    for (const auto &row : r.rows)
+        if (row.size() == 8 && row[2] == kind && _stricmp(row[3].c_str(), target.c_str()) == 0)
+            return row;
+    return {};
+}
+
+std::string Outcome(const Report &r, const std::string &kind, const std::string &target)
+{
+    std::vector<std::string> row = RowOf(r, kind, target);
+    return row.empty() ? "<no row>" : row[5] + " " + row[6];
+}
+
+// Starts the holder of HELD.TXT; returns its release file.
+struct Holder {
+    std::string release;
+    PROCESS_INFORMATION pi = {};
+    bool Start(const std::string &bin)
+    {
+        release = bin + "\\release";
+        DeleteFileA(release.c_str());
+        DeleteFileA((release + ".ready").c_str());
+        std::string cmd = "\"" + BinDir() + "\\kv_hold.exe\" " + release + " " + App + "\\HELD.TXT";
+        std::vector<char> c(cmd.begin(), cmd.end());
+        c.push_back(0);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        if (!CreateProcessA(NULL, c.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+            return false;
+        for (int i = 0; i < 200 && !PathExists(release + ".ready"); i++)
+            Sleep(50);
+        return PathExists(release + ".ready");
+    }
+    void Stop()
+    {
+        if (!pi.hProcess)
+            return;
+        WriteFileBytes(release, "go");
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        pi = {};
+    }
+    ~Holder() { Stop(); }
+};
+
+std::string StatusWithoutDate(const std::string &path)
+{
+    std::string s;
+    for (const std::string &line : SplitCrLf(ReadFileBytes(path)))
+        if (line.find("/") == std::string::npos || line.find("VALUE") == std::string::npos)
+            s += line + "\n";
+    return s;
+}
+
+TEST(Report, PreviewChangesNothingAndTheRunDoesWhatItPlanned)
+{
+    Win = WinDir();
+    std::string bin = ScratchDir("report_bin");
+    std::string program = bin + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    std::string report = Win + "\\KVRPT.RPT";
+
+    // The status file of a run without a report, for the comparison below.
+    std::string log = Install();
+    ChildRun run = RunChild(program, "/S " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_FALSE(PathExists(report)) << "no report without /V";
+    std::string statusWithout = StatusWithoutDate(Win + "\\KVRPT.MIF");
+    ASSERT_NE("", statusWithout);
+
+    log = Install();
+    Holder holder;
+    ASSERT_TRUE(holder.Start(bin)) << "the holder did not start";
+    std::string before = Machine(report);
+
+
+    // Two previews, silent and automatic: nothing anywhere changes, no
+    // status file is written, and both plan the same rows.
+    run = RunChild(program, "/S /N " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    std::string after = Machine(report);
+    EXPECT_TRUE(before == after) << FirstDifference(before, after);
+    EXPECT_FALSE(PathExists(Win + "\\KVRPT.MIF"));
+    Report silent = ReadReport(report);
+    EXPECT_EQ("PREVIEW", silent.head["#MODE"]);
+    EXPECT_EQ(log, silent.head["#LOG"]);
+    EXPECT_EQ("Report Product", silent.head["#PRODUCT"]);
+
+    run = RunChild(program, "/A /N " + log + " KvTest Report", {{"Remove Shared Component", 1006}}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    after = Machine(report);
+    EXPECT_TRUE(before == after) << FirstDifference(before, after);
+    Report automatic = ReadReport(report);
+    ASSERT_EQ(silent.rows.size(), automatic.rows.size());
+    for (size_t i = 0; i < silent.rows.size(); i++)
+        EXPECT_EQ(silent.rows[i], automatic.rows[i]);
+
+    // What the preview expects.
+    EXPECT_EQ("WOULD-DO ", Outcome(silent, "FILE", App + "\\A.TXT"));
+    EXPECT_EQ("WOULD-KEEP IN-USE", Outcome(silent, "FILE", App + "\\HELD.TXT"));
+    EXPECT_EQ("WOULD-KEEP SHARED 2->1", Outcome(silent, "FILE", App + "\\SHARED2.DLL"));
+    EXPECT_EQ("WOULD-KEEP LAST-REFERENCE-KEPT", Outcome(silent, "FILE", App + "\\SHARED1.DLL"));
+    // A made folder that the file phase empties first; the log's own folder,
+    // which holds the user's file (and the log while the run lasts).
+    EXPECT_EQ("WOULD-DO ", Outcome(silent, "DIR", Data));
+    EXPECT_EQ("WOULD-KEEP NOT-EMPTY", Outcome(silent, "DIR", Top));
+    EXPECT_EQ("REFUSED BAD-PATH", Outcome(silent, "FILE", App + "\\..\\..\\windows\\win.ini"));
+    EXPECT_EQ("WOULD-DO ", Outcome(silent, "REGTREE", "HKCU\\Software\\KvReportTree"));
+
+    // The real run, with the report and the exit code.
+    run = RunChild(program, "/S /V /E " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    Report real = ReadReport(report);
+
+    EXPECT_EQ("UNINSTALL", real.head["#MODE"]);
+    ASSERT_EQ(silent.rows.size(), real.rows.size());
+    for (size_t i = 0; i < real.rows.size(); i++) {
+        ASSERT_EQ(8u, real.rows[i].size());
+        // seq, installation, kind, target, planned action: as previewed.
+        for (int c = 0; c < 5; c++)
+            EXPECT_EQ(silent.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
+    }
+    EXPECT_EQ("DONE ", Outcome(real, "FILE", App + "\\A.TXT"));
+    EXPECT_EQ("FAILED IN-USE", Outcome(real, "FILE", App + "\\HELD.TXT"));
+    EXPECT_EQ("KEPT SHARED 2->1", Outcome(real, "FILE", App + "\\SHARED2.DLL"));
+    EXPECT_EQ("DONE SHARED 2->1", Outcome(real, "SHARED", App + "\\SHARED2.DLL"));
+    EXPECT_EQ("KEPT LAST-REFERENCE-KEPT", Outcome(real, "FILE", App + "\\SHARED1.DLL"));
+    EXPECT_EQ("DONE ", Outcome(real, "DIR", Data));
+    EXPECT_EQ("KEPT NOT-EMPTY", Outcome(real, "DIR", Top));
+    EXPECT_FALSE(PathExists(App + "\\Sub")) << "emptied folders inside go";
+    EXPECT_EQ("DONE ", Outcome(real, "INI", App + "\\APP.INI"));
+    EXPECT_EQ("DONE ", Outcome(real, "REGVALUE", "HKCU\\Software\\KvReport\\Old"));
+    EXPECT_EQ("DONE ", Outcome(real, "REGKEY", "HKCU\\Software\\KvReport"));
+    EXPECT_EQ("DONE ", Outcome(real, "REGTREE", "HKCU\\Software\\KvReportTree"));
+    EXPECT_EQ(0u, real.result.find("PARTIAL")) << real.result;
+    EXPECT_EQ(1u, run.exitCode) << "items left for another reason than a shared count";
+
+    // #LEFT: exactly the log's files and folders that are still there.
+    std::set<std::string> present, listed;
+    for (const std::string &p : LogPaths())
+        if (PathExists(p)) {
+            std::string upper = p;
+            CharUpperA(&upper[0]);
+            present.insert(upper);
+        }
+    for (const auto &row : real.left)
+        if (row.size() >= 2 && (row[0] == "FILE" || row[0] == "SYSFILE" || row[0] == "DIR" || row[0] == "TREE")) {
+            std::string upper = row[1];
+            CharUpperA(&upper[0]);
+            listed.insert(upper);
+        }
+    EXPECT_EQ(present, listed);
+    EXPECT_EQ(1u, present.count("C:\\KVRPT\\APP\\HELD.TXT"));
+
+    // The status file does not change with /V.
+    EXPECT_EQ(statusWithout, StatusWithoutDate(Win + "\\KVRPT.MIF"));
+    holder.Stop();
+    RemoveTreeForTest(Top);
+    RemoveTreeForTest("C:\\KVRPT2");
+    DeleteFileA((Win + "\\KVRPT.MIF").c_str());
+    DeleteFileA(report.c_str());
+}
+
+} // namespace
