@@ -6,6 +6,7 @@
 #include "rows.h"
 #include "state.h"
 #include "text.h"
+#include "../engine/files.h"
 #include "../engine/progman.h"
 #include "../engine/uninstall.h"
 #include "../log/inventory.h"
@@ -314,6 +315,7 @@ static void Teardown(void)
     }
     FreeInventory();
     FreeRows();
+    ForgetPreviewGone();
     ReleaseStartResources();
     if (RestartNeeded && PlatformKind == PLATFORM_NT)
         WriteRestartProgram();
@@ -357,6 +359,10 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     // Without a copy of its own (or with "/Z") the run ends in place.
     if (!TextEqualNoCaseN(CommandText, "/Z", 2) && !Preview)
         MakeTempCopy();
+    // A preview makes no copy but plans as the real run would: with a copy
+    // unless "/Z" comes first.
+    if (Preview)
+        InPlace = TextEqualNoCaseN(CommandText, "/Z", 2);
     WizardTemplate = LockResourceById(IDD_WIZARD, RT_DIALOG);
     SharedTemplate = LockResourceById(IDD_SHARED, RT_DIALOG);
     WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);

@@ -70,6 +70,12 @@ static void MarkPreviewGone(const char *path)
     GoneCount++;
 }
 
+void MarkGoneInPreview(const char *path)
+{
+    if (Preview && path[0])
+        MarkPreviewGone(path);
+}
+
 int PathGoneNow(const char *path)
 {
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || (Preview && PreviewGone(path));
@@ -345,8 +351,22 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
         return Refuse("NO-BACKUP");
     }
     if (!(restore && backupPath[0])) {
+        int wasSelf = DeletingSelf;
+        DeletingSelf = 0;
         int done = RemoveFile(path);
-        AddResultRow(kind, installNo, path, ACT_DELETE, done, GetLastError(), NULL);
+        DWORD error = GetLastError();
+        int self = DeletingSelf;
+        DeletingSelf |= wasSelf;
+        if (self && !done) {
+            // The running program's own file goes when the program ends
+            // (through its clean-up copy, or at the restart when it runs in
+            // place).
+            MarkGoneInPreview(path);
+            AddRow(kind, installNo, path, ACT_DELETE, InPlace ? OUT_STAGED : OUT_DONE, InPlace ? "IN-USE" : NULL,
+                   "own file");
+        } else {
+            AddResultRow(kind, installNo, path, ACT_DELETE, done, error, NULL);
+        }
         return ENTRY_HANDLED;
     }
     // The backup takes the file's place in one step (never delete first);

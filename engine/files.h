@@ -37,8 +37,11 @@ const char *LastRefusalReason(void);
 // Result 0 when the whole tree was refused, else 1.
 int RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
 // In a preview, deletions are only counted (so that a folder emptied by
-// earlier phases counts as empty); this forgets them.
+// earlier phases counts as empty); the report still looks at them, and
+// the end of the run forgets them.
 void ForgetPreviewGone(void);
+// Counts path as deleted in a preview (the log that the run would delete).
+void MarkGoneInPreview(const char *path);
 // Whether nothing is at path now (in a preview: or it would be deleted).
 int PathGoneNow(const char *path);
 

@@ -255,8 +255,17 @@ static void CutLog(const char *logPath, long offset)
 // that a run that is killed or cancelled can be run again and finish.
 static void HandleLog(const char *logPath)
 {
-    if (Cancelled || WorkLeft || Preview)
+    if (Cancelled || WorkLeft)
         return;
+    if (Preview) {
+        // Counted as deleted when the run would delete it, so that the
+        // folders that held it are judged as the run will leave them.
+        if ((Rollback && LastInstallOffset == 0) || (!Rollback && UninstallMethod == METHOD_AUTOMATIC)) {
+            MarkGoneInPreview(logPath);
+            MarkGoneInPreview(LogLongPath);
+        }
+        return;
+    }
     if (Rollback) {
         if (LastInstallOffset == 0)
             DeleteOneFile(logPath);
@@ -271,7 +280,7 @@ static void HandleLog(const char *logPath)
 // it is gone they are removed as the directory phase decided.
 static void RemoveLogDirectories(const char *logPath)
 {
-    if (FileExists(logPath))
+    if (!PathGoneNow(logPath))
         return;
     // Directory entries are spelt in long form; so is the log here.
     char longPath[INV_PATH_CAP];
@@ -407,7 +416,6 @@ void RunUninstall(const char *logPath)
         if (RemoveDatabaseEngine() == DB_ABORT) {
             AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_SKIPPED, "CANCELLED", NULL);
             DatabaseAborted = 1;
-            ForgetPreviewGone();
             return;
         }
         AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_DONE, NULL, NULL);
@@ -430,5 +438,4 @@ void RunUninstall(const char *logPath)
     RemoveIcons();
     HandleLog(logPath);
     RemoveLogDirectories(logPath);
-    ForgetPreviewGone();
 }

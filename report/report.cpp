@@ -6,6 +6,7 @@
 #include "../app/state.h"
 #include "../app/text.h"
 #include "../app/wholefile.h"
+#include "../engine/files.h"
 #include "../log/inventory.h"
 #include <windows.h>
 #include <stdlib.h>
@@ -75,6 +76,46 @@ static int KeptByCount(const ReportRow *r)
            (strncmp(r->Reason, "SHARED ", 7) == 0 || Is(r->Reason, "LAST-REFERENCE-KEPT"));
 }
 
+// Whether the folder holds nothing but the program's own files, which go
+// when it ends (the clean-up copy removes them and the folder).
+static int HoldsOnlyProgram(const char *dir)
+{
+    if (!DeletingSelf)
+        return 0;
+    char pattern[MAX_PATH];
+    if (FormatText(pattern, sizeof pattern, "%s\\*", dir) != TEXT_FIT)
+        return 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int only = 1;
+    do {
+        if (Is(fd.cFileName, ".") || Is(fd.cFileName, ".."))
+            continue;
+        char path[MAX_PATH];
+        only = FormatText(path, sizeof path, "%s\\%s", dir, fd.cFileName) == TEXT_FIT &&
+               (TextEqualNoCase(path, ProgramPath) || TextEqualNoCase(path, SettingsPath) ||
+                TextEqualNoCase(fd.cFileName, FileNamePart(ProgramPath)));
+    } while (only && FindNextFileA(h, &fd));
+    FindClose(h);
+    return only;
+}
+
+// A folder kept because the log is still in it (a rollback cuts the log
+// and keeps it) is kept on purpose.
+static int HoldsTheLog(const ReportRow *r)
+{
+    // Folders are spelt in long form; the log may be named in short form.
+    char log[MAX_PATH];
+    if (CopyText(log, sizeof log, LogPath) != TEXT_FIT || PathGoneNow(log))
+        return 0;
+    NormalizePath(log, sizeof log, 1);
+    size_t n = strlen(r->Target);
+    return (Is(r->Kind, "DIR") || Is(r->Kind, "TREE")) && n && TextEqualNoCaseN(log, r->Target, n) &&
+           log[n] == '\\';
+}
+
 // Whether the row names something of the log's that the run leaves in
 // place. After a real run a file or folder counts only while it is there
 // (a folder kept at first may have gone with the log); a preview goes by
@@ -86,8 +127,8 @@ static int RowLeft(const ReportRow *r)
                (Is(r->Outcome, OUT_SKIPPED) && !Is(r->Reason, "ALREADY-GONE"));
     if (!left || Is(r->Kind, "LINE") || Is(r->Kind, "SHARED"))
         return 0;
-    if (IsFileKind(r->Kind) && !Preview)
-        return GetFileAttributesA(r->Target) != INVALID_FILE_ATTRIBUTES;
+    if (IsFileKind(r->Kind))
+        return !PathGoneNow(r->Target) && !HoldsOnlyProgram(r->Target);
     return 1;
 }
 
@@ -114,7 +155,8 @@ int RunResult(const RunEnd *end)
         const ReportRow *r = RowAt(i);
         if (Is(r->Outcome, OUT_STAGED))
             staged = 1;
-        else if ((Is(r->Outcome, OUT_FAILED) || (Is(r->Outcome, OUT_KEPT) && !KeptByCount(r))) && RowLeft(r))
+        else if ((Is(r->Outcome, OUT_FAILED) || (Is(r->Outcome, OUT_KEPT) && !KeptByCount(r))) && RowLeft(r) &&
+                 !HoldsTheLog(r))
             left = 1;
     }
     if (end->RestartStarted || (staged && !left))
@@ -125,6 +167,9 @@ int RunResult(const RunEnd *end)
 int NothingPresent(void)
 {
     for (int i = 0; i < RowCount(); i++) {
+        // The log's own folder says nothing about the product.
+        if (RowAt(i)->InstallNo == LOG_DIR_INSTALL)
+            continue;
         const char *o = RowAt(i)->Outcome;
         if (Is(o, OUT_DONE) || Is(o, OUT_STAGED) || Is(o, OUT_KEPT) || Is(o, OUT_FAILED))
             return 0;

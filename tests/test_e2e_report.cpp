@@ -379,4 +379,86 @@ TEST(Report, PreviewChangesNothingAndTheRunDoesWhatItPlanned)
     DeleteFileA(report.c_str());
 }
 
+// A rollback: the earlier installation is out of scope, a backup goes back,
+// one whose backup is missing is kept, a new file goes. The preview plans
+// the same rows and changes nothing.
+TEST(Report, RollbackScopeAndAMissingBackup)
+{
+    Win = WinDir();
+    const std::string top = "C:\\KVRB", app = top + "\\App";
+    RemoveTreeForTest(top);
+    MakeFile(app + "\\ONE.TXT", "one");
+    MakeFile(app + "\\TWO.TXT", "two v2");
+    MakeFile(app + "\\Backup\\TWO.TXT", "two v1");
+    MakeFile(app + "\\THREE.TXT", "three v2");
+    MakeFile(app + "\\NEW.TXT", "new");
+    std::string log = top + "\\INSTALL.LOG", report = Win + "\\UNINSTAL.RPT";
+    MakeFile(log, "***  Installation Log\r\nTitle: Rollback Report\r\n"
+                  "File Copy: " + app + "\\ONE.TXT\r\nFile Copy: " + app + "\\TWO.TXT\r\n"
+                  "File Copy: " + app + "\\THREE.TXT\r\n"
+                  "***  Upgrade\r\nFile Overwrite: " + app + "\\TWO.TXT\r\nBackup Copy: " + app +
+                  "\\Backup\\TWO.TXT\r\nFile Overwrite: " + app + "\\THREE.TXT\r\nBackup Copy: " + app +
+                  "\\Backup\\THREE.TXT\r\nFile Copy: " + app + "\\NEW.TXT\r\n");
+    std::string program = ScratchDir("rollback_bin") + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    DeleteFileA(report.c_str());
+
+    std::string before = TreeText(top);
+    ChildRun run = RunChild(program, "/S /R /N /E " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(before, TreeText(top));
+    Report preview = ReadReport(report);
+    EXPECT_EQ("PREVIEW", preview.head["#MODE"]);
+    EXPECT_EQ("SKIPPED OUT-OF-SCOPE", Outcome(preview, "FILE", app + "\\ONE.TXT"));
+    EXPECT_EQ("WOULD-DO ", Outcome(preview, "FILE", app + "\\TWO.TXT"));
+    EXPECT_EQ("WOULD-KEEP NO-BACKUP", Outcome(preview, "FILE", app + "\\THREE.TXT"));
+    EXPECT_EQ("WOULD-DO ", Outcome(preview, "FILE", app + "\\NEW.TXT"));
+    EXPECT_EQ(1u, run.exitCode) << "a file would be left without its backup";
+
+    run = RunChild(program, "/S /R /V " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode) << "without /E";
+    Report real = ReadReport(report);
+    EXPECT_EQ("ROLLBACK", real.head["#MODE"]);
+    ASSERT_EQ(preview.rows.size(), real.rows.size());
+    for (size_t i = 0; i < real.rows.size(); i++)
+        for (int c = 0; c < 5; c++)
+            EXPECT_EQ(preview.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
+    EXPECT_EQ("DONE ", Outcome(real, "FILE", app + "\\TWO.TXT"));
+    EXPECT_EQ("RESTORE-BACKUP", RowOf(real, "FILE", app + "\\TWO.TXT")[4]);
+    EXPECT_EQ("KEPT NO-BACKUP", Outcome(real, "FILE", app + "\\THREE.TXT"));
+    EXPECT_EQ("two v1", ReadFileBytes(app + "\\TWO.TXT"));
+    EXPECT_FALSE(PathExists(app + "\\NEW.TXT"));
+    EXPECT_EQ(0u, real.result.find("PARTIAL")) << real.result;
+    RemoveTreeForTest(top);
+    DeleteFileA(report.c_str());
+}
+
+// The exit codes for a log that cannot be read and for a product of which
+// nothing is left; without /E the code is 0.
+TEST(Report, ExitCodesForNoLogAndNothingPresent)
+{
+    const std::string top = "C:\\KVGONE";
+    RemoveTreeForTest(top);
+    std::string program = ScratchDir("codes_bin") + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    ChildRun run = RunChild(program, "/S /E " + top + "\\MISSING.LOG", {{"", IDOK}}, 30000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(1603u, run.exitCode);
+    run = RunChild(program, "/S " + top + "\\MISSING.LOG", {{"", IDOK}}, 30000);
+    EXPECT_EQ(0u, run.exitCode);
+
+    std::string log = top + "\\INSTALL.LOG";
+    MakeFile(log, "***  Installation Log\r\nTitle: Gone\r\nFile Copy: " + top + "\\App\\GONE.TXT\r\n"
+                  "RegDB Key: Software\\KvGoneProduct\r\nRegDB Val: x\r\nRegDB Name: V\r\nRegDB Type: 0\r\n"
+                  "RegDB Root: 1\r\nRegDB Old: old\r\n");
+    CleanKey(HKEY_CURRENT_USER, "Software\\KvGoneProduct");
+    std::string report = WinDir() + "\\UNINSTAL.RPT";
+    run = RunChild(program, "/S /E /V " + log, {}, 30000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(1605u, run.exitCode) << ReadFileBytes(report);
+    DeleteFileA(report.c_str());
+    RemoveTreeForTest(top);
+}
+
 } // namespace
