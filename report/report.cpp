@@ -233,6 +233,25 @@ static void PutPlatform(TextBuf *b)
     PutHeader(b, "#PLATFORM=", text);
 }
 
+// kind, target, outcome, reason and detail, tab-separated, and the line end.
+static void PutRowEnd(TextBuf *b, const ReportRow *r, int withAction)
+{
+    PutText(b, r->Kind);
+    PutText(b, "\t");
+    PutEscaped(b, r->Target);
+    PutText(b, "\t");
+    if (withAction) {
+        PutText(b, r->Action);
+        PutText(b, "\t");
+    }
+    PutText(b, Shown(r->Outcome));
+    PutText(b, "\t");
+    PutEscaped(b, r->Reason);
+    PutText(b, "\t");
+    PutEscaped(b, r->Detail);
+    PutText(b, "\r\n");
+}
+
 static void BuildReport(TextBuf *b, const RunEnd *end)
 {
     PutHeader(b, "#MODE=", Preview ? "PREVIEW" : Rollback ? "ROLLBACK" : "UNINSTALL");
@@ -262,18 +281,7 @@ static void BuildReport(TextBuf *b, const RunEnd *end)
         else
             PutText(b, "-");
         PutText(b, "\t");
-        PutText(b, r->Kind);
-        PutText(b, "\t");
-        PutEscaped(b, r->Target);
-        PutText(b, "\t");
-        PutText(b, r->Action);
-        PutText(b, "\t");
-        PutText(b, Shown(r->Outcome));
-        PutText(b, "\t");
-        PutEscaped(b, r->Reason);
-        PutText(b, "\t");
-        PutEscaped(b, r->Detail);
-        PutText(b, "\r\n");
+        PutRowEnd(b, r, 1);
     }
     if (RowsDropped()) {
         PutText(b, "#DROPPED=");
@@ -288,16 +296,7 @@ static void BuildReport(TextBuf *b, const RunEnd *end)
         if (!RowLeft(r) || SupersededLater(i))
             continue;
         left++;
-        PutText(b, r->Kind);
-        PutText(b, "\t");
-        PutEscaped(b, r->Target);
-        PutText(b, "\t");
-        PutText(b, Shown(r->Outcome));
-        PutText(b, "\t");
-        PutEscaped(b, r->Reason);
-        PutText(b, "\t");
-        PutEscaped(b, r->Detail);
-        PutText(b, "\r\n");
+        PutRowEnd(b, r, 0);
     }
 
     static const char *const results[] = {"SUCCESS", "PARTIAL", "RESTART", "CANCELLED", "FAILED"};

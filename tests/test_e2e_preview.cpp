@@ -22,37 +22,6 @@ std::string WinDir()
     return buf;
 }
 
-bool StartService(const std::string &serviceLog)
-{
-    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
-    if (!m)
-        return false;
-    std::string bin = "\"" + BinDir() + "\\kv_service.exe\" \"" + serviceLog + "\"";
-    SC_HANDLE s = CreateServiceA(m, Service, Service, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, bin.c_str(), NULL, NULL, NULL,
-                                 NULL, NULL);
-    bool ok = s && StartServiceA(s, 0, NULL);
-    SERVICE_STATUS st = {};
-    for (int i = 0; ok && i < 200 && st.dwCurrentState != SERVICE_RUNNING; i++) {
-        QueryServiceStatus(s, &st);
-        Sleep(50);
-    }
-    if (s)
-        CloseServiceHandle(s);
-    CloseServiceHandle(m);
-    return ok && st.dwCurrentState == SERVICE_RUNNING;
-}
-
-bool ServiceThere()
-{
-    SC_HANDLE m = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE s = m ? OpenServiceA(m, Service, SERVICE_QUERY_STATUS) : NULL;
-    if (s)
-        CloseServiceHandle(s);
-    if (m)
-        CloseServiceHandle(m);
-    return s != NULL;
-}
 
 TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
 {
@@ -68,7 +37,7 @@ TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
     SetRegString(HKEY_LOCAL_MACHINE, EngineKey, "UseCount", "2");
     CleanKey(HKEY_CURRENT_USER, "Software\\KvTest\\SelfReg");
     StopAndDeleteService(Service);
-    ASSERT_TRUE(StartService(Top + "\\service.txt")) << "the test service did not start";
+    ASSERT_TRUE(CreateRunningService(Service, Top + "\\service.txt")) << "the test service did not start";
     std::string pmDir = ScratchDir("preview_pm");
     ProgmanDouble pm;
     ASSERT_TRUE(pm.Start(pmDir, "=Preview\r\n\"Preview\"\r\n\"Tool\",\"" + app + "\\APP.EXE\"\r\n"));
@@ -89,7 +58,7 @@ TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
     ASSERT_FALSE(run.timedOut);
     std::string after = Machine({report, pmDir}, {Top, systemIni});
     EXPECT_TRUE(before == after) << FirstDifference(before, after);
-    EXPECT_TRUE(ServiceThere());
+    EXPECT_TRUE(ServiceExists(Service));
     EXPECT_FALSE(PathExists(Top + "\\RAN.TXT")) << "the program was run";
     EXPECT_EQ("<none>", ReadRegText(HKEY_CURRENT_USER, "Software\\KvTest\\SelfReg", "DllUnregisterServer"))
         << "the server was called";
@@ -109,10 +78,7 @@ TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
     run = RunChild(program, "/S /V " + log, {}, 60000);
     ASSERT_FALSE(run.timedOut);
     Report real = ReadReport(report);
-    ASSERT_EQ(preview.rows.size(), real.rows.size()) << ReadFileBytes(report);
-    for (size_t i = 0; i < real.rows.size(); i++)
-        for (int c = 0; c < 5; c++)
-            EXPECT_EQ(preview.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
+    ExpectSamePlan(preview, real);
     for (const char *kind : {"PROGRAM", "SERVICE", "SUBSYSTEM", "SERVER", "DEVICE", "ICON", "GROUP"})
         for (const auto &row : real.rows)
             if (row[2] == kind)

@@ -172,13 +172,7 @@ TEST(Report, PreviewChangesNothingAndTheRunDoesWhatItPlanned)
     Report real = ReadReport(report);
 
     EXPECT_EQ("UNINSTALL", real.head["#MODE"]);
-    ASSERT_EQ(silent.rows.size(), real.rows.size());
-    for (size_t i = 0; i < real.rows.size(); i++) {
-        ASSERT_EQ(8u, real.rows[i].size());
-        // seq, installation, kind, target, planned action: as previewed.
-        for (int c = 0; c < 5; c++)
-            EXPECT_EQ(silent.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
-    }
+    ExpectSamePlan(silent, real);
     EXPECT_EQ("DONE ", Outcome(real, "FILE", App + "\\A.TXT"));
     EXPECT_EQ("FAILED IN-USE", Outcome(real, "FILE", App + "\\HELD.TXT"));
     EXPECT_EQ("KEPT SHARED 2->1", Outcome(real, "FILE", App + "\\SHARED2.DLL"));
@@ -261,10 +255,7 @@ TEST(Report, RollbackScopeAndAMissingBackup)
     EXPECT_EQ(0u, run.exitCode) << "without /E";
     Report real = ReadReport(report);
     EXPECT_EQ("ROLLBACK", real.head["#MODE"]);
-    ASSERT_EQ(preview.rows.size(), real.rows.size());
-    for (size_t i = 0; i < real.rows.size(); i++)
-        for (int c = 0; c < 5; c++)
-            EXPECT_EQ(preview.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
+    ExpectSamePlan(preview, real);
     EXPECT_EQ("DONE ", Outcome(real, "FILE", app + "\\TWO.TXT"));
     EXPECT_EQ("RESTORE-BACKUP", RowOf(real, "FILE", app + "\\TWO.TXT")[4]);
     EXPECT_EQ("KEPT NO-BACKUP", Outcome(real, "FILE", app + "\\THREE.TXT"));

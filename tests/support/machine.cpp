@@ -1,6 +1,7 @@
 // See machine.h.
 #include "machine.h"
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <algorithm>
 #include <stdio.h>
 #include <string.h>
@@ -174,3 +175,13 @@ std::string Outcome(const Report &r, const std::string &kind, const std::string 
     return row.empty() ? "<no row>" : row[5] + " " + row[6];
 }
 
+
+void ExpectSamePlan(const Report &preview, const Report &real)
+{
+    ASSERT_EQ(preview.rows.size(), real.rows.size());
+    for (size_t i = 0; i < real.rows.size(); i++) {
+        ASSERT_EQ(8u, real.rows[i].size()) << "row " << i + 1;
+        for (int c = 0; c < 5; c++)
+            EXPECT_EQ(preview.rows[i][c], real.rows[i][c]) << "row " << i + 1 << " column " << c;
+    }
+}

@@ -22,5 +22,8 @@ Report ReadReport(const std::string &path);
 // The first row of kind and target (columns: seq, install, kind, target,
 // action, outcome, reason, detail); empty when there is none.
 std::vector<std::string> RowOf(const Report &r, const std::string &kind, const std::string &target);
+// The real run planned what the preview planned: the same rows, each with
+// the same sequence, installation, kind, target and action.
+void ExpectSamePlan(const Report &preview, const Report &real);
 // "OUTCOME REASON" of that row, or "<no row>".
 std::string Outcome(const Report &r, const std::string &kind, const std::string &target);
