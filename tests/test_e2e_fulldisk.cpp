@@ -6,6 +6,7 @@
 // same command finishes the job, ending as a run that had room.
 #include <gtest/gtest.h>
 #include <map>
+#include "app/pending.h"
 #include "app/state.h"
 #include "app/wholefile.h"
 #include "support/kvtest.h"
@@ -278,6 +279,36 @@ TEST(FullDisk, WholeFileWritersLeaveTheOldFileOnAFullDrive)
         EXPECT_EQ(newStatus, ReadFileBytes(status));
         EXPECT_EQ("changed", IniRead(ini, "S", "K7"));
         EXPECT_EQ("an item of the user's, number 399", IniRead(ini, "S", "K399"));
+    }
+    RemoveTreeForTest(dir);
+}
+
+// A backup to put in place of a file held by another program: on a full
+// drive neither the copy beside the file nor a staged copy can be made, so
+// both files stay as they were and no part of a copy is left.
+TEST(FullDisk, ABackupStagedOnAFullDriveLeavesNothingBehind)
+{
+    std::string problem = DriveProblem();
+    if (!problem.empty())
+        GTEST_SKIP() << problem;
+    PlatformKind = PLATFORM_NT;
+    const std::string dir = "D:\\STAGED\\", target = dir + "A.DLL", backup = dir + "BACKUP\\A.DLL";
+    RemoveTreeForTest(dir);
+    std::string installed = "version 2" + Padding(20000, 'b'), earlier = "version 1" + Padding(20000, 'a');
+    for (DWORD freePages : {0u, 2u}) {
+        MakeFile(target, installed);
+        MakeFile(backup, earlier);
+        HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        Fill(freePages);
+        EXPECT_EQ(REPLACE_KEPT, ReplaceFileLater(backup.c_str(), target.c_str())) << freePages;
+        CloseHandle(held);
+        std::map<std::string, std::string> files;
+        ListFiles(dir, &files);
+        std::map<std::string, std::string> want = {
+            {dir + "A.DLL", installed}, {dir + "BACKUP\\", "<folder>"}, {backup, earlier}};
+        EXPECT_EQ(want, files) << freePages << " pages free";
+        ASSERT_TRUE(DeleteFileA(Filler.c_str()));
     }
     RemoveTreeForTest(dir);
 }
