@@ -86,8 +86,12 @@ int ReplaceFileLater(const char *source, const char *target)
     // The target is in use: stage the backup beside it for the next restart.
     char staging[INV_PATH_CAP];
     MakeTempName(staging, sizeof staging, target);
-    if (!staging[0] || !CopyFileA(source, staging, FALSE))
+    if (!staging[0])
         return REPLACE_KEPT;    // the installed file and the backup both stay
+    if (!CopyFileA(source, staging, FALSE)) {
+        DeleteFileA(staging);   // a full disk leaves a part of it
+        return REPLACE_KEPT;
+    }
     // The record names both files in short form; one that does not fit is
     // not written cut (it would replace another file): the backup then stays.
     char shortStaging[INV_PATH_CAP], shortTarget[INV_PATH_CAP];
