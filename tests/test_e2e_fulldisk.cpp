@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <map>
 #include "app/pending.h"
+#include "app/rows.h"
 #include "app/state.h"
+#include "app/text.h"
 #include "app/wholefile.h"
+#include "report/report.h"
 #include "support/kvtest.h"
 
 namespace {
@@ -255,7 +258,19 @@ TEST(FullDisk, WholeFileWritersLeaveTheOldFileOnAFullDrive)
         GTEST_SKIP() << problem;
     PlatformKind = PLATFORM_NT;
     const std::string dir = "D:\\WRITERS\\", status = dir + "KVFULL.MIF", ini = dir + "KVFULL.INI";
+    const std::string report = dir + "KVFULL.RPT", settings = ScratchDir("fulldisk_settings") + "\\UNINSTAL.INI";
     RemoveTreeForTest(dir);
+    // The per-item report goes to D: through the settings file; its rows
+    // make it several pages long.
+    ASSERT_TRUE(WritePrivateProfileStringA("Settings", "Report File", report.c_str(), settings.c_str()));
+    WritePrivateProfileStringA(NULL, NULL, NULL, settings.c_str());
+    CopyText(SettingsPath, sizeof SettingsPath, settings.c_str());
+    RowsWanted = 1;
+    for (int i = 0; i < 200; i++)
+        AddRow("FILE", 1, (App + "\\a file of the product, number " + std::to_string(i)).c_str(), ACT_DELETE,
+               OUT_DONE, NULL, NULL);
+    std::string oldReport = "#MODE=UNINSTALL\r\n#RESULT=SUCCESS\r\n";
+    RunEnd end = {1, 0, 0};
     std::string oldStatus = "old status text\r\n", oldIni = "[S]\r\n";
     for (int i = 0; i < 400; i++)
         oldIni += "K" + std::to_string(i) + "=an item of the user's, number " + std::to_string(i) + "\r\n";
@@ -264,17 +279,20 @@ TEST(FullDisk, WholeFileWritersLeaveTheOldFileOnAFullDrive)
     for (DWORD freePages : {0u, 2u}) {
         MakeFile(status, oldStatus);
         MakeFile(ini, oldIni);
+        MakeFile(report, oldReport);
         Fill(freePages);
         if (HasFatalFailure())
             return;
         EXPECT_EQ(WHOLE_FAILED, WriteWholeFile(status.c_str(), newStatus.data(), newStatus.size(), 1)) << freePages;
         EXPECT_EQ(WHOLE_FAILED, WriteProfileItemWhole(ini.c_str(), "S", "K7", "changed")) << freePages;
         EXPECT_EQ(WHOLE_FAILED, WriteProfileItemWhole(ini.c_str(), "S", "K8", NULL)) << freePages;
+        EXPECT_EQ(1, WriteReport(&end)) << freePages;
         EXPECT_EQ(oldStatus, ReadFileBytes(status)) << freePages;
         EXPECT_EQ(oldIni, ReadFileBytes(ini)) << freePages;
+        EXPECT_EQ(oldReport, ReadFileBytes(report)) << freePages;
         std::map<std::string, std::string> files;
         ListFiles(dir, &files);
-        EXPECT_EQ(2u, files.size()) << freePages << ": something was left beside the files";
+        EXPECT_EQ(3u, files.size()) << freePages << ": something was left beside the files";
         ASSERT_TRUE(DeleteFileA(Filler.c_str()));
         // With room the same writes succeed.
         EXPECT_EQ(WHOLE_DONE, WriteWholeFile(status.c_str(), newStatus.data(), newStatus.size(), 1));
@@ -282,7 +300,13 @@ TEST(FullDisk, WholeFileWritersLeaveTheOldFileOnAFullDrive)
         EXPECT_EQ(newStatus, ReadFileBytes(status));
         EXPECT_EQ("changed", IniRead(ini, "S", "K7"));
         EXPECT_EQ("an item of the user's, number 399", IniRead(ini, "S", "K399"));
+        EXPECT_EQ(0, WriteReport(&end));
+        EXPECT_EQ(0u, ReadFileBytes(report).find("#MODE=UNINSTALL\r\n"));
+        EXPECT_NE(std::string::npos, ReadFileBytes(report).find("number 199\tDELETE\tDONE"));
     }
+    FreeRows();
+    RowsWanted = 0;
+    SettingsPath[0] = 0;
     RemoveTreeForTest(dir);
 }
 
