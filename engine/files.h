@@ -3,6 +3,7 @@
 // re-registration).
 #pragma once
 #include "../log/inventory.h"
+#include "preview.h"
 
 enum { ENTRY_REFUSED = 0, ENTRY_HANDLED = 1 };
 
@@ -36,14 +37,6 @@ const char *LastRefusalReason(void);
 // entered, and links inside are neither followed nor removed (recorded).
 // Result 0 when the whole tree was refused, else 1.
 int RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
-// In a preview, deletions are only counted (so that a folder emptied by
-// earlier phases counts as empty); the report still looks at them, and
-// the end of the run forgets them.
-void ForgetPreviewGone(void);
-// Counts path as deleted in a preview (the log that the run would delete).
-void MarkGoneInPreview(const char *path);
-// Whether nothing is at path now (in a preview: or it would be deleted).
-int PathGoneNow(const char *path);
 
 // The file phases; threshold is the lowest installation number in scope.
 // prefix40 is the self-registration progress prefix.
