@@ -3,6 +3,5 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    RunProgram(instance, commandLine);
-    return 0;
+    return RunProgram(instance, commandLine);
 }

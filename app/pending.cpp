@@ -59,6 +59,18 @@ static int FitsInRecord(const char *text)
 // stops. The backup itself goes only once its data is in place or staged.
 int ReplaceFileLater(const char *source, const char *target)
 {
+    if (Preview) {
+        // Nothing is copied or recorded: a target held without delete
+        // sharing would be staged for the restart.
+        HANDLE h = CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD error = GetLastError();
+        int held = h == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        RemoveFile(source);     // counted as gone, as the real run removes it
+        return held ? REPLACE_STAGED : REPLACE_DONE;
+    }
     char copy[MAX_PATH];
     if (MakeSiblingFile(copy, sizeof copy, target) != 0)
         return REPLACE_KEPT;
@@ -74,8 +86,12 @@ int ReplaceFileLater(const char *source, const char *target)
     // The target is in use: stage the backup beside it for the next restart.
     char staging[INV_PATH_CAP];
     MakeTempName(staging, sizeof staging, target);
-    if (!staging[0] || !CopyFileA(source, staging, FALSE))
+    if (!staging[0])
         return REPLACE_KEPT;    // the installed file and the backup both stay
+    if (!CopyFileA(source, staging, FALSE)) {
+        DeleteFileA(staging);   // a full disk leaves a part of it
+        return REPLACE_KEPT;
+    }
     // The record names both files in short form; one that does not fit is
     // not written cut (it would replace another file): the backup then stays.
     char shortStaging[INV_PATH_CAP], shortTarget[INV_PATH_CAP];
@@ -114,6 +130,8 @@ int ReplaceFileLater(const char *source, const char *target)
 
 void DeleteAtRestart(const char *path)
 {
+    if (Preview)
+        return;
     if (PlatformKind == PLATFORM_NT) {
         MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
         return;

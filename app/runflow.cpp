@@ -3,13 +3,16 @@
 #include "paths.h"
 #include "pending.h"
 #include "relocate.h"
+#include "rows.h"
 #include "state.h"
 #include "text.h"
+#include "../engine/files.h"
 #include "../engine/progman.h"
 #include "../engine/uninstall.h"
 #include "../log/inventory.h"
 #include "../log/logread.h"
 #include "../report/mif.h"
+#include "../report/report.h"
 #include "../resources/resource.h"
 #include "../ui/messages.h"
 #include "../ui/wizard.h"
@@ -81,6 +84,12 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
             Automatic = 1;
         } else if (upper == 'R') {
             Rollback = 1;
+        } else if (upper == 'N') {
+            Preview = 1;
+        } else if (upper == 'V') {
+            ReportWanted = 1;
+        } else if (upper == 'E') {
+            ExitCodeWanted = 1;
         } else if (upper == 'Z') {
             if (letter == 'z')
                 CleanupMode = 1;
@@ -219,6 +228,10 @@ static void ReleaseStartResources(void)
 // is then not used at all, since a cut path names another file.
 static int CommandTooLong;
 
+// How the run ended, for the report and the exit code.
+static RunEnd End;
+static int ExitCode;
+
 static void NormalRun(void)
 {
     SetErrorMode(SEM_NOOPENFILEERRORBOX);
@@ -260,8 +273,9 @@ static void NormalRun(void)
                 RunUninstall(LogPath);
                 // A plain broadcast waits for ever on a hung window; bound it.
                 DWORD_PTR result;
-                SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, 0, SMTO_ABORTIFHUNG,
-                                    1000, &result);
+                if (!Preview)
+                    SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, 0, SMTO_ABORTIFHUNG,
+                                        1000, &result);
             }
             if (RestartNeeded && !Silent) {
                 char text[512], caption[PATH_CAP];
@@ -275,8 +289,15 @@ static void NormalRun(void)
             WizardWindow = NULL;
         }
     }
-    if (logRead)
+    if (logRead && !Preview)
         WriteStatusFile();
+    End.LogRead = logRead;
+    // No log chosen counts as cancelled by the user.
+    End.Cancelled = Cancelled || DatabaseAborted || (!LogPath[0] && !CommandTooLong);
+    End.RestartStarted = RestartNeeded && !Preview;
+    if (Preview || ReportWanted)
+        WriteReport(&End);
+    ExitCode = ResultExitCode(&End);
 }
 
 static void Teardown(void)
@@ -293,6 +314,8 @@ static void Teardown(void)
         GroupNames[i] = NULL;
     }
     FreeInventory();
+    FreeRows();
+    ForgetPreviewGone();
     ReleaseStartResources();
     if (RestartNeeded && PlatformKind == PLATFORM_NT)
         WriteRestartProgram();
@@ -303,12 +326,14 @@ static void Teardown(void)
         DeleteObject(TitleFont);
         TitleFont = NULL;
     }
-    RemoveSelf();
+    // A preview leaves the program where it is, with nothing staged.
+    if (!Preview)
+        RemoveSelf();
     if (BackgroundPalette) {
         DeleteObject(BackgroundPalette);
         BackgroundPalette = NULL;
     }
-    if (RestartNeeded)
+    if (RestartNeeded && !Preview)
         RestartSystem();
 }
 
@@ -327,16 +352,22 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     ChooseDefaultLog(CommandText, sizeof CommandText);
     if (!fullText[0])
         CopyText(fullText, sizeof fullText, CommandText);
+    // The options are known before the copy is made: a preview makes none.
+    static char rest[4 * PATH_CAP];
+    ParseOptions(fullText, rest, sizeof rest);
+    RowsWanted = Preview || ReportWanted || ExitCodeWanted;
     // Without a copy of its own (or with "/Z") the run ends in place.
-    if (!TextEqualNoCaseN(CommandText, "/Z", 2))
+    if (!TextEqualNoCaseN(CommandText, "/Z", 2) && !Preview)
         MakeTempCopy();
+    // A preview makes no copy but plans as the real run would: with a copy
+    // unless "/Z" comes first.
+    if (Preview)
+        InPlace = TextEqualNoCaseN(CommandText, "/Z", 2);
     WizardTemplate = LockResourceById(IDD_WIZARD, RT_DIALOG);
     SharedTemplate = LockResourceById(IDD_SHARED, RT_DIALOG);
     WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);
     WizardBitmap = LoadBitmapA(ProgramInstance, MAKEINTRESOURCEA(IDB_WIZARD));
 
-    static char rest[4 * PATH_CAP];
-    ParseOptions(fullText, rest, sizeof rest);
     if (CopyText(CommandText, sizeof CommandText, rest) != TEXT_FIT)
         CommandTooLong = 1;
     if (CommandTooLong)
@@ -357,5 +388,6 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     }
     NormalRun();
     Teardown();
-    return 0;
+    // Without /E the exit code is always 0.
+    return ExitCodeWanted ? ExitCode : 0;
 }

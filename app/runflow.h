@@ -11,8 +11,9 @@ void FindProgramPaths(void);
 // becomes that log's short-form path.
 void ChooseDefaultLog(char *text, size_t cap);
 // Takes the options off the command text: sets Automatic, Silent, Rollback,
-// CleanupMode and WindowTitle, and copies the rest (the log path, or in a
+// CleanupMode, Preview, ReportWanted, ExitCodeWanted and WindowTitle, and copies the rest (the log path, or in a
 // clean-up run everything after the options) into rest.
 void ParseOptions(const char *text, char *rest, size_t restCap);
-// The whole program; the result is the exit code, always 0.
+// The whole program; the result is the exit code: 0, or with /E the
+// run's result as deployment tools read it.
 int RunProgram(HINSTANCE instance, const char *commandLine);

@@ -24,6 +24,9 @@ extern int Version4OrLater;     // major version >= 4
 extern int Automatic;           // /A or /S
 extern int Silent;              // /S
 extern int CleanupMode;         // /z: this run is the clean-up run
+extern int Preview;             // /N: decide everything, change nothing
+extern int ReportWanted;        // /V: write the per-item report
+extern int ExitCodeWanted;      // /E: the exit code tells the result
 extern int InPlace;             // no temporary copy was made
 extern char ProgramPath[PATH_CAP];   // own path, long-name form
 extern char SettingsPath[PATH_CAP];  // own path with "INI" for its last 3 chars

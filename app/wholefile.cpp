@@ -139,6 +139,43 @@ static int SameList(const char *a, const char *b, const char *item)
     }
 }
 
+// On NT the system may keep a section of an INI file of the Windows
+// directory (WIN.INI's [windows], say) in the registry instead: the profile
+// writer then changes the registry, not the file, and a copy of the file
+// would not see the item. Such a section is written in place.
+int IniSectionIsMapped(const char *file, const char *section)
+{
+    if (PlatformKind != PLATFORM_NT)
+        return 0;
+    char dir[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+    if (n == 0 || n >= sizeof dir)
+        return 0;
+    char own[MAX_PATH];
+    if (CopyText(own, sizeof own, file) != TEXT_FIT)
+        return 0;
+    *FileNamePart(own) = 0;
+    FileIdentity a, b;
+    if (GetFileIdentity(own, &a) != 0 || GetFileIdentity(dir, &b) != 0 || !SameIdentity(&a, &b))
+        return 0;
+    char keyPath[MAX_PATH + 64];
+    if (FormatText(keyPath, sizeof keyPath, "Software\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\%s",
+                   FileNamePart(file)) != TEXT_FIT)
+        return 1;               // cannot tell: leave it to the system
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    HKEY sub;
+    int mapped = RegQueryValueExA(key, section, NULL, NULL, NULL, NULL) == ERROR_SUCCESS ||
+                 RegQueryValueExA(key, NULL, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    if (!mapped && RegOpenKeyExA(key, section, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+        mapped = 1;
+        RegCloseKey(sub);
+    }
+    RegCloseKey(key);
+    return mapped;
+}
+
 // Whether copy holds everything file holds (nothing when file is missing),
 // apart from the one item, and the item as it should now be.
 static int CopyIsWhole(const char *file, const char *copy, const char *section, const char *item,
@@ -149,6 +186,11 @@ static int CopyIsWhole(const char *file, const char *copy, const char *section, 
     int whole = names && copyNames;
     // The copy may have gained the item's section; every old one must be there.
     for (const char *s = names; whole && *s; s += strlen(s) + 1) {
+        // A section that the system keeps in the registry reads the same
+        // for the file whatever the copy holds (Wine lists WIN.INI's mapped
+        // sections even when the file has none of them).
+        if (IniSectionIsMapped(file, s))
+            continue;
         char *a = ReadProfileList(s, file), *b = ReadProfileList(s, copy);
         whole = a && b && SameList(a, b, TextEqualNoCase(s, section) ? item : NULL);
         free(a);

@@ -22,3 +22,7 @@ int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHel
 // same: a full disk, on which the system's profile writer leaves a cut
 // file, or a kill loses nothing.
 int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value);
+// Whether the system keeps this section of an INI file of the Windows
+// directory in the registry (NT's IniFileMapping, WIN.INI's [windows] say):
+// the profile API then reads and writes the registry, not the file.
+int IniSectionIsMapped(const char *file, const char *section);

@@ -65,7 +65,8 @@ int RemoveDatabaseEngine(void)
     if (count > 1) {
         char text[16];
         FormatText(text, sizeof text, "%ld", count - 1);
-        RegSetValueExA(key, CountValue, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
+        if (!Preview)
+            RegSetValueExA(key, CountValue, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
         RegCloseKey(key);
         return DB_GO_ON;
     }
@@ -84,7 +85,7 @@ int RemoveDatabaseEngine(void)
         return DB_GO_ON;
     int holds = KeyHoldsSomething(key);
     RegCloseKey(key);
-    if (!holds)
+    if (!holds && !Preview)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, VendorKey);
     return DB_GO_ON;
 }

@@ -4,13 +4,17 @@
 #include "../app/paths.h"
 #include "../app/pending.h"
 #include "../app/protect.h"
+#include "../app/rows.h"
 #include "../log/refusals.h"
 #include "../app/text.h"
 #include "../ui/progress.h"
+#include <stdlib.h>
 #include <string.h>
 
 void SetPlainAttributes(const char *path)
 {
+    if (Preview)
+        return;
     // Setting the attributes costs more than reading them; most files
     // already have none of the three.
     DWORD attributes = GetFileAttributesA(path);
@@ -64,11 +68,15 @@ int DeleteOneFile(const char *path)
         if (TextEqualNoCase(longForm, ProgramPath))
             DeletingSelf = 1;
     }
+    if (Preview)
+        return WouldDeleteFile(path);
     return DeleteFileA(path) ? 1 : 0;
 }
 
 int RemoveEmptyDirectory(const char *path)
 {
+    if (Preview)
+        return WouldRemoveDirectory(path);
     SetPlainAttributes(path);
     return RemoveDirectoryA(path) ? 1 : 0;
 }
@@ -112,11 +120,14 @@ static void RemoveHelpCompanions(const char *path)
     }
 }
 
-void RemoveFile(const char *path)
+int RemoveFile(const char *path)
 {
     SetPlainAttributes(path);
-    DeleteOneFile(path);
+    int done = DeleteOneFile(path);
+    DWORD error = GetLastError();
     RemoveHelpCompanions(path);
+    SetLastError(error);
+    return done;
 }
 
 static int HasWildcard(const char *path)
@@ -125,8 +136,9 @@ static int HasWildcard(const char *path)
 }
 
 // Deletes every file (not directory) that matches the pattern.
-static void RemoveMatchingFiles(const char *pattern)
+static void RemoveMatchingFiles(const char *pattern, const char *kind, unsigned short installNo)
 {
+    int found = 0;
     const char *name = FileNamePart(pattern);
     size_t dirLen = (size_t)(name - pattern);
     FindRecord rec;
@@ -138,9 +150,13 @@ static void RemoveMatchingFiles(const char *pattern)
         if (CopyTextN(full, sizeof full, pattern, dirLen) != TEXT_FIT ||
             AppendText(full, sizeof full, rec.Name) != TEXT_FIT)
             continue;
-        RemoveFile(full);
+        found = 1;
+        int done = RemoveFile(full);
+        AddResultRow(kind, installNo, full, ACT_DELETE, done, GetLastError(), NULL);
     }
     EndFind(&rec);
+    if (!found)
+        AddRow(kind, installNo, pattern, ACT_DELETE, OUT_SKIPPED, "ALREADY-GONE", NULL);
 }
 
 // Why the last RemoveFileEntry refused its entry.
@@ -171,7 +187,8 @@ static int IsReadableFile(const char *path)
     return ok;
 }
 
-int RemoveFileEntry(const char *path, const char *backupPath, int restore)
+int RemoveFileEntry(const char *path, const char *backupPath, int restore, const char *kind,
+                    unsigned short installNo)
 {
     if (HasWildcard(path)) {
         // A pattern must name its directory plainly: without one it would act
@@ -188,7 +205,7 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore)
             return Refuse("PROTECTED");
         if (PathCrossesLink(dir, 1))
             return Refuse("LINK");
-        RemoveMatchingFiles(path);
+        RemoveMatchingFiles(path, kind, installNo);
         return ENTRY_HANDLED;
     }
     // A rollback never deletes what it cannot put back.
@@ -200,15 +217,33 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore)
         return Refuse("NO-BACKUP");
     }
     if (!(restore && backupPath[0])) {
-        RemoveFile(path);
+        int wasSelf = DeletingSelf;
+        DeletingSelf = 0;
+        int done = RemoveFile(path);
+        DWORD error = GetLastError();
+        int self = DeletingSelf;
+        DeletingSelf |= wasSelf;
+        if (self && !done) {
+            // The running program's own file goes when the program ends
+            // (through its clean-up copy, or at the restart when it runs in
+            // place).
+            MarkGoneInPreview(path);
+            AddRow(kind, installNo, path, ACT_DELETE, InPlace ? OUT_STAGED : OUT_DONE, InPlace ? "IN-USE" : NULL,
+                   "own file");
+        } else {
+            AddResultRow(kind, installNo, path, ACT_DELETE, done, error, NULL);
+        }
         return ENTRY_HANDLED;
     }
     // The backup takes the file's place in one step (never delete first);
     // a help file's index companions are made again from the restored file.
-    if (ReplaceFileLater(backupPath, path) == REPLACE_KEPT) {
+    int put = ReplaceFileLater(backupPath, path);
+    if (put == REPLACE_KEPT) {
         WorkLeft = 1;
         return Refuse("NO-BACKUP");
     }
+    AddRow(kind, installNo, path, ACT_RESTORE_BACKUP, put == REPLACE_STAGED ? OUT_STAGED : OUT_DONE,
+           put == REPLACE_STAGED ? "IN-USE" : NULL, backupPath);
     RemoveHelpCompanions(path);
     return ENTRY_HANDLED;
 }
@@ -249,27 +284,28 @@ static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short in
     RemoveEmptyDirectory(path);
 }
 
-void RemoveTree(const char *path, int deleteFiles, unsigned short installNo)
+int RemoveTree(const char *path, int deleteFiles, unsigned short installNo)
 {
     const char *kind = deleteFiles ? "TREE" : "DIR";
     // Only a plain path names what it says: a dot component, a doubled
     // backslash or a device prefix could lead to a root or a system folder.
     if (strlen(path) < 4 || !IsPlainAbsolutePath(path, 0)) {
         RecordRefusal(kind, path, "BAD-PATH", installNo);
-        return;
+        return 0;
     }
     // Protection first: a protected folder that is itself a link (a profile's
     // Desktop, say) keeps its link too.
     if (IsRootPath(path) || IsProtectedFolder(path)) {
         RecordRefusal(kind, path, "PROTECTED", installNo);
-        return;
+        return 0;
     }
     // A link on the way, or as the top itself, stays with what it points to.
     if (PathCrossesLink(path, 1)) {
         RecordRefusal(kind, path, "LINK", installNo);
-        return;
+        return 0;
     }
     RemoveTreeLevel(path, deleteFiles, installNo);
+    return 1;
 }
 
 // --- the file phases ------------------------------------------------------
@@ -299,22 +335,50 @@ static int UnregistersFirst(const FileEntry *f)
 
 static void UnregisterFile(FileEntry *f, unsigned short threshold, const char *prefix40)
 {
-    if (InScope(f->RegisterInstall, threshold))
-        SelfRegisterFile(prefix40, f->Path, 0);
-    if (InScope(f->DeviceInstall, threshold))
-        RemoveDeviceLine(f->Path);
+    if (InScope(f->RegisterInstall, threshold)) {
+        int done = SelfRegisterFile(prefix40, f->Path, 0);
+        AddResultRow("SERVER", f->RegisterInstall, f->Path, ACT_UNREGISTER, done, GetLastError(), NULL);
+    }
+    if (InScope(f->DeviceInstall, threshold)) {
+        int result = RemoveDeviceLine(f->Path);
+        if (result == DEVICE_NO_LINE)
+            AddRow("DEVICE", f->DeviceInstall, f->Path, ACT_DISABLE_LINE, OUT_SKIPPED, "ALREADY-GONE", NULL);
+        else
+            AddResultRow("DEVICE", f->DeviceInstall, f->Path, ACT_DISABLE_LINE, result == DEVICE_DONE,
+                         GetLastError(), NULL);
+    }
 }
+
+// The count as the shared-file release found it, for the report's reason.
+static char SharedReason[48];
 
 static int ReleaseShared(FileEntry *f, unsigned short threshold)
 {
-    return InScope(f->SharedInstall, threshold) ? ReleaseSharedFile(f->Path) : SHARED_NOT_COUNTED;
+    if (!InScope(f->SharedInstall, threshold))
+        return SHARED_NOT_COUNTED;
+    long count = 0;
+    int result = ReleaseSharedFile(f->Path, &count);
+    if (result != SHARED_NOT_COUNTED) {
+        FormatText(SharedReason, sizeof SharedReason, "SHARED %ld->%ld", count, count - 1);
+        AddRow("SHARED", f->SharedInstall, f->Path, ACT_DECREMENT, OUT_DONE, SharedReason, NULL);
+    }
+    return result;
 }
 
 // A shared file that stays keeps its place, unless its backup is restored.
-static void KeepFile(FileEntry *f, unsigned short threshold)
+static void KeepFile(FileEntry *f, unsigned short threshold, const char *kind)
 {
-    if (!RestoresBackup(f, threshold))
-        f->Path[0] = 0;
+    if (RestoresBackup(f, threshold))
+        return;
+    AddRow(kind, f->CopyInstall, f->Path, ACT_NONE, OUT_KEPT,
+           strcmp(SharedReason, "SHARED 1->0") == 0 ? "LAST-REFERENCE-KEPT" : SharedReason, NULL);
+    f->Path[0] = 0;
+}
+
+// Why an entry that is there is not taken.
+static const char *NotTakenReason(unsigned short installNo, unsigned short threshold)
+{
+    return InScope(installNo, threshold) ? "NOT-SELECTED" : "OUT-OF-SCOPE";
 }
 
 void RestoreEditedFiles(unsigned short threshold)
@@ -325,7 +389,7 @@ void RestoreEditedFiles(unsigned short threshold)
         EditEntry *e = ENTRY_AT(EditEntry, EditFileList, i);
         if (!InScope(e->InstallNo, threshold) || !e->BackupPath[0])
             continue;
-        if (RemoveFileEntry(e->Path, e->BackupPath, 1) == ENTRY_REFUSED)
+        if (RemoveFileEntry(e->Path, e->BackupPath, 1, "FILE", e->InstallNo) == ENTRY_REFUSED)
             RecordRefusal("FILE", e->Path, LastRefusalReason(), e->InstallNo);
     }
 }
@@ -339,7 +403,7 @@ void ReleaseAppFiles(unsigned short threshold, const char *prefix40)
         if (!((IsAutomatic() && (f->Created || (Rollback && f->BackupPath[0]))) || f->Selected))
             continue;
         if (ReleaseShared(f, threshold) == SHARED_KEEP)
-            KeepFile(f, threshold);
+            KeepFile(f, threshold, "FILE");
         else if (UnregistersFirst(f))
             UnregisterFile(f, threshold, prefix40);
     }
@@ -354,7 +418,7 @@ void ReleaseSystemFiles(unsigned short threshold, const char *prefix40)
         if (f->Selected || Version4OrLater) {
             int result = ReleaseShared(f, threshold);
             if (result == SHARED_KEEP)
-                KeepFile(f, threshold);
+                KeepFile(f, threshold, "SYSFILE");
             else if (result == SHARED_REMOVE)
                 f->Selected = 1;
         }
@@ -366,15 +430,22 @@ void ReleaseSystemFiles(unsigned short threshold, const char *prefix40)
 void RemoveInstalledFiles(int system, unsigned short threshold, const char *prefix)
 {
     EntryList &list = system ? SysFileList : AppFileList;
+    const char *kind = system ? "SYSFILE" : "FILE";
     for (int i = 0; i < list.Count; i++) {
-        if (Cancelled)
-            return;
         FileEntry *f = ENTRY_AT(FileEntry, list, i);
+        if (Cancelled) {
+            if (f->Path[0])
+                AddRow(kind, f->CopyInstall, f->Path, ACT_NONE, OUT_SKIPPED, "CANCELLED", NULL);
+            continue;
+        }
         int restore = RestoresBackup(f, threshold);
         int taken = f->Selected || (system ? restore
                                            : IsAutomatic() && (f->Created || restore));
+        if (f->Path[0] && !(taken && InScope(f->CopyInstall, threshold)))
+            AddRow(kind, f->CopyInstall, f->Path, ACT_NONE, OUT_SKIPPED,
+                   NotTakenReason(f->CopyInstall, threshold), NULL);
         if (f->Path[0] && taken && InScope(f->CopyInstall, threshold)) {
-            if (RemoveFileEntry(f->Path, f->BackupPath, restore) == ENTRY_HANDLED) {
+            if (RemoveFileEntry(f->Path, f->BackupPath, restore, kind, f->CopyInstall) == ENTRY_HANDLED) {
                 CopyText(DialogText, sizeof DialogText, prefix);
                 AppendShortPath(DialogText, sizeof DialogText, f->Path);
                 ShowProgress(DialogText);
@@ -399,8 +470,10 @@ void ReregisterRestoredFiles(unsigned short threshold, const char *prefix40)
             FileEntry *f = ENTRY_AT(FileEntry, list, i);
             int taken = system ? f->Selected || f->BackupPath[0] : IsAutomatic() || f->Selected;
             if (f->Path[0] && taken && InScope(f->CopyInstall, threshold) &&
-                RestoresBackup(f, threshold) && InScope(f->RegisterInstall, threshold))
-                SelfRegisterFile(prefix40, f->Path, 1);
+                RestoresBackup(f, threshold) && InScope(f->RegisterInstall, threshold)) {
+                int done = SelfRegisterFile(prefix40, f->Path, 1);
+                AddResultRow("SERVER", f->RegisterInstall, f->Path, ACT_REGISTER, done, GetLastError(), NULL);
+            }
         }
     }
 }

@@ -3,6 +3,7 @@
 // re-registration).
 #pragma once
 #include "../log/inventory.h"
+#include "preview.h"
 
 enum { ENTRY_REFUSED = 0, ENTRY_HANDLED = 1 };
 
@@ -15,13 +16,17 @@ int DeleteOneFile(const char *path);
 int RemoveEmptyDirectory(const char *path);
 // Whether the file starts with an MZ header that leads to a "PE" signature.
 int IsWin32Executable(const char *path);
-// Deletes one installed file and, for a help file, its .GID and .FTS companions.
-void RemoveFile(const char *path);
+// Deletes one installed file and, for a help file, its .GID and .FTS
+// companions. Result non-zero when the file itself went; the last error is
+// that of its deletion.
+int RemoveFile(const char *path);
 // Removes the file (or the files of a pattern) named by path; with restore,
 // puts backupPath in its place. ENTRY_REFUSED, with nothing changed, for a
 // pattern that is not plain, lies in a protected folder or goes through a
 // link, and for a restore whose backup cannot be read (the file stays).
-int RemoveFileEntry(const char *path, const char *backupPath, int restore);
+// Each file acted on gets a report row of the given kind and installation.
+int RemoveFileEntry(const char *path, const char *backupPath, int restore, const char *kind = "FILE",
+                    unsigned short installNo = 0);
 // The reason of the last refusal of RemoveFileEntry, as RecordRefusal takes it.
 const char *LastRefusalReason(void);
 // Removes a directory tree (path without a trailing backslash); with
@@ -30,7 +35,8 @@ const char *LastRefusalReason(void);
 // refused and recorded ("TREE" or, with deleteFiles 0, "DIR", for installNo),
 // and so is a top that is itself a link; protected folders inside are not
 // entered, and links inside are neither followed nor removed (recorded).
-void RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
+// Result 0 when the whole tree was refused, else 1.
+int RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
 
 // The file phases; threshold is the lowest installation number in scope.
 // prefix40 is the self-registration progress prefix.

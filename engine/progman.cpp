@@ -3,6 +3,7 @@
 #include <ddeml.h>
 #include <stdlib.h>
 #include <string.h>
+#include "../app/rows.h"
 #include "../app/state.h"
 #include "../app/text.h"
 #include "../log/inventory.h"
@@ -189,6 +190,7 @@ void RemoveProgmanItem(int index)
         return;
     }
 
+    int found = 0;
     for (int slot = 0; slot < GROUP_SLOTS && GroupNames[slot]; slot++) {
         char *desc = GroupNames[slot];
         if (desc[0] != '"')
@@ -225,18 +227,24 @@ void RemoveProgmanItem(int index)
                 continue;       // the item is left, and so is its group
             }
             line[0] = '*';
+            found = 1;
             SendNamed("[ShowGroup(\"%s\",2)]", group);
             SendNamed("[ShowGroup(\"%s\",1)]", group);
             SendNamed("[DeleteItem(\"%s\")]", item);
-            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP"))
+            AddRow("ICON", entry->InstallNo, item, ACT_DELETE, OUT_DONE, NULL, group);
+            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP")) {
                 SendNamed("[DeleteGroup(\"%s\")]", group);
+                AddRow("GROUP", entry->InstallNo, group, ACT_DELETE, OUT_DONE, NULL, NULL);
+            }
         }
     }
+    if (!found)
+        AddRow("ICON", entry->InstallNo, entry->Name, ACT_DELETE, OUT_SKIPPED, "ALREADY-GONE", entry->Group);
 }
 
 void SendProgmanCommand(const char *command)
 {
-    if (!Conversation)
+    if (!Conversation || Preview)
         return;
     HDDEDATA data = DdeCreateDataHandle(DdeInstance, (LPBYTE)command,
                                         (DWORD)strlen(command) + 1, 0, 0, 0, 0);

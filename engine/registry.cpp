@@ -1,5 +1,6 @@
 #include "registry.h"
 #include "keyguard.h"
+#include "../app/rows.h"
 #include "../app/text.h"
 #include "../log/refusals.h"
 #include <string.h>
@@ -13,6 +14,25 @@ static const DWORD RegTypeTable[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DW
 HKEY RootKeyFor(int root)
 {
     return root >= 0 && root < REG_ROOT_COUNT ? RootKeyTable[root] : NULL;
+}
+
+static const char *const RootNameTable[REG_ROOT_COUNT] = {"HKCR", "HKCU", "HKLM", "HKU", "HKCC"};
+
+void RegistryTarget(char *buf, size_t cap, int root, const char *key)
+{
+    const char *name = root >= 0 && root < REG_ROOT_COUNT ? RootNameTable[root] : "?";
+    FormatText(buf, cap, "%s\\%s", name, key);
+}
+
+// A report row for a registry operation: ok, or the error the call gave.
+static void RegistryRow(const char *kind, unsigned short installNo, int root, const char *key,
+                        const char *action, LONG result, const char *detail)
+{
+    if (!RowsWanted)
+        return;
+    char target[REG_WORK_PATH_CAP + 8];
+    RegistryTarget(target, sizeof target, root, key);
+    AddResultRow(kind, installNo, target, action, result == ERROR_SUCCESS, (unsigned long)result, detail);
 }
 
 // A key text that names a root itself (empty, or only backslashes) would make
@@ -108,11 +128,19 @@ int ConvertRegistryData(char *data, size_t cap, int type)
 void RestoreRegistryValue(RegValueEntry *entry)
 {
     HKEY root = RootKeyFor(entry->Root);
-    if (!root || entry->Type < 0 || entry->Type > 4 || !IsUsableKey(entry->Key))
+    if (!root || entry->Type < 0 || entry->Type > 4 || !IsUsableKey(entry->Key)) {
+        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE,
+                    ERROR_INVALID_DATA, entry->ValueName);
         return;
+    }
     HKEY key;
-    if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
-        return;     // the key is gone: it is not made again
+    LONG result = RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key);
+    if (result != ERROR_SUCCESS) {
+        // the key is gone: it is not made again
+        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
+                    entry->ValueName);
+        return;
+    }
     // Converted in a buffer of the full cap: the entry keeps its text, and
     // a number takes four bytes whatever its text's length.
     char data[OLD_DATA_CAP] = {0};
@@ -120,10 +148,13 @@ void RestoreRegistryValue(RegValueEntry *entry)
     size_t n = size > 0 ? (size_t)size : 0;
     memcpy(data, Rollback ? entry->LastOldData : entry->OldData, n < sizeof data ? n : sizeof data);
     int count = ConvertRegistryData(data, sizeof data, entry->Type);
-    if (count >= 0)
-        RegSetValueExA(key, entry->ValueName, 0, RegTypeTable[entry->Type],
-                       (const BYTE *)data, (DWORD)count);
+    result = count < 0 ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+    if (count >= 0 && !Preview)
+        result = RegSetValueExA(key, entry->ValueName, 0, RegTypeTable[entry->Type],
+                                (const BYTE *)data, (DWORD)count);
     RegCloseKey(key);
+    RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
+                entry->ValueName);
 }
 
 static int Found(LONG result)
@@ -151,11 +182,21 @@ void RemoveRegistryValue(RegKeyEntry *entry)
     }
     for (int first = 1; entry->Key[0]; first = 0) {
         HKEY key;
-        if (RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
+        LONG result = RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key);
+        if (result != ERROR_SUCCESS) {
+            if (first)
+                RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
+                            entry->ValueName);
             return;
-        if (first)
-            RegDeleteValueA(key, entry->ValueName);
-        int holds = KeyHoldsSomething(key);
+        }
+        if (first) {
+            // A preview asks whether the value is there instead of deleting it.
+            result = Preview ? RegQueryValueExA(key, entry->ValueName, NULL, NULL, NULL, NULL)
+                             : RegDeleteValueA(key, entry->ValueName);
+            RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
+                        entry->ValueName);
+        }
+        int holds = Preview || KeyHoldsSomething(key);
         RegCloseKey(key);
         if (holds)
             return;
@@ -228,6 +269,13 @@ int DeleteRegistryTree(const char *keyPath, int root, unsigned short installNo)
         RecordRefusal("REGTREE", keyPath, "PROTECTED", installNo);
         return 0;
     }
-    DeleteTree(rootKey, keyPath);
+    HKEY key;
+    LONG result = RegOpenKeyExA(rootKey, keyPath, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        if (!Preview && !DeleteTree(rootKey, keyPath))
+            result = ERROR_ACCESS_DENIED;
+    }
+    RegistryRow("REGTREE", installNo, root, keyPath, ACT_DELETE, result, NULL);
     return 1;
 }

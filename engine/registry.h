@@ -8,6 +8,8 @@ enum { REG_ROOT_COUNT = 5, REG_ACCESS = 0x3F, REG_TREE_PASSES = 2048, REG_WORK_P
 
 // The root key for a log root number 0..4; null for any other number.
 HKEY RootKeyFor(int root);
+// "HKLM\key" and so on, as the report names a key.
+void RegistryTarget(char *buf, size_t cap, int root, const char *key);
 // Converts data (cap bytes, the log's text form) in place to the form that
 // the registry takes for type 0..4; result the byte count, -1 for another type.
 int ConvertRegistryData(char *data, size_t cap, int type);

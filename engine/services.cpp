@@ -9,27 +9,40 @@
 #include "../ui/progress.h"
 #include "files.h"
 
-void DeleteServiceByName(const char *name)
+int DeleteServiceByName(const char *name)
 {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (!manager)
-        return;
-    SC_HANDLE service = OpenServiceA(manager, name, DELETE | SERVICE_STOP);
-    if (service) {
+        return 0;
+    int done = 0;
+    DWORD error = 0;
+    SC_HANDLE service = OpenServiceA(manager, name, Preview ? SERVICE_QUERY_STATUS : DELETE | SERVICE_STOP);
+    if (!service) {
+        error = GetLastError();
+    } else if (Preview) {
+        done = 1;
+        CloseServiceHandle(service);
+    } else {
         // A service that does not stop is still marked for deletion; the
         // system removes it when it stops.
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
-        DeleteService(service);
+        done = DeleteService(service) != 0;
+        error = GetLastError();
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    // A service that is not there is gone already.
+    SetLastError(error == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_FILE_NOT_FOUND : error);
+    return done;
 }
 
 // --- SYSTEM.INI [386Enh] device lines ---------------------------------------
 
 static int WriteBytes(HFILE file, const char *bytes, size_t len)
 {
+    if (Preview)
+        return 1;           // a preview only reads the lines
     return len == 0 || _lwrite(file, bytes, (UINT)len) == (UINT)len;
 }
 
@@ -68,17 +81,18 @@ static int PutInPlace(const char *newFile, const char *target, const char *dir)
     return 1;
 }
 
-void RemoveDeviceLine(const char *path)
+int RemoveDeviceLine(const char *path)
 {
     char dir[MAX_PATH], iniPath[MAX_PATH], tmpPath[MAX_PATH];
     UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+    SetLastError(ERROR_INVALID_DATA);
     if (n == 0 || n >= sizeof dir)
-        return;
+        return DEVICE_FAILED;
     if (n > 0 && dir[n - 1] == '\\')
         dir[n - 1] = 0;
     if (FormatText(iniPath, sizeof iniPath, "%s\\SYSTEM.INI", dir) != TEXT_FIT ||
         FormatText(tmpPath, sizeof tmpPath, "%s\\~KVRS383.TMP", dir) != TEXT_FIT)
-        return;
+        return DEVICE_FAILED;
 
     // The driver's name relative to the system directory.
     char sysDir[INV_PATH_CAP + 1];
@@ -87,7 +101,7 @@ void RemoveDeviceLine(const char *path)
     } else {
         n = GetSystemDirectoryA(sysDir, sizeof sysDir - 1);
         if (n == 0 || n >= sizeof sysDir - 1)
-            return;
+            return DEVICE_FAILED;
     }
     size_t sysLen = strlen(sysDir);
     if (sysLen == 0 || sysDir[sysLen - 1] != '\\')
@@ -96,7 +110,7 @@ void RemoveDeviceLine(const char *path)
 
     HFILE in = _lopen(iniPath, OF_READ);
     if (in == HFILE_ERROR)
-        return;
+        return DEVICE_NO_LINE;
     // One line can be as long as the file: a buffer of the file's size keeps
     // every line whole.
     long size = _llseek(in, 0, FILE_END);
@@ -106,14 +120,14 @@ void RemoveDeviceLine(const char *path)
         _llseek(in, 0, FILE_BEGIN) != 0) {
         free(line);
         _lclose(in);
-        return;
+        return DEVICE_FAILED;
     }
     size_t cap = (size_t)size + INV_PATH_CAP;
-    HFILE out = _lcreat(tmpPath, 0);
-    if (out == HFILE_ERROR) {
+    HFILE out = Preview ? HFILE_ERROR : _lcreat(tmpPath, 0);
+    if (out == HFILE_ERROR && !Preview) {
         free(line);
         _lclose(in);
-        return;
+        return DEVICE_FAILED;
     }
 
     ResetLineReader();
@@ -148,19 +162,25 @@ void RemoveDeviceLine(const char *path)
     }
     free(line);
     _lclose(in);
+    if (Preview)
+        return failed ? DEVICE_FAILED : changed ? DEVICE_DONE : DEVICE_NO_LINE;
     if (_lclose(out) == HFILE_ERROR)
         failed = 1;
-    if (failed || !changed || !PutInPlace(tmpPath, iniPath, dir))
+    if (failed || !changed || !PutInPlace(tmpPath, iniPath, dir)) {
         DeleteFileA(tmpPath);
+        SetLastError(ERROR_WRITE_FAULT);
+        return failed || changed ? DEVICE_FAILED : DEVICE_NO_LINE;
+    }
+    return DEVICE_DONE;
 }
 
 // --- self-registering servers ---------------------------------------------
 
-static void RunExeServer(const char *path, int mode)
+static int RunExeServer(const char *path, int mode)
 {
     char shortPath[INV_PATH_CAP];
     if (CopyText(shortPath, sizeof shortPath, path) != TEXT_FIT)
-        return;
+        return 0;
     NormalizePath(shortPath, sizeof shortPath, 0);
     // A path that still holds a blank is quoted, or the system would start
     // the program named by its first word.
@@ -168,27 +188,29 @@ static void RunExeServer(const char *path, int mode)
     char command[INV_PATH_CAP + 32];
     if (FormatOneString(command, sizeof command, format, shortPath) != TEXT_FIT ||
         AppendText(command, sizeof command, mode ? " /REGSERVER" : " /UNREGSERVER") != TEXT_FIT)
-        return;
+        return 0;
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return;
+        return 0;
     WaitForProcess(pi.hProcess);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    return 1;
 }
 
 typedef HRESULT(WINAPI *OleInitializeProc)(LPVOID);
 typedef void(WINAPI *OleUninitializeProc)(void);
 typedef HRESULT(WINAPI *RegisterProc)(void);
 
-static void CallDllServer(const char *path, int mode)
+static int CallDllServer(const char *path, int mode)
 {
     HMODULE ole = LoadLibraryA("OLE32.DLL");
     if (!ole)
-        return;
+        return 0;
+    int called = 0;
     OleInitializeProc init = (OleInitializeProc)(void *)GetProcAddress(ole, "OleInitialize");
     // S_FALSE means OLE was already started on this thread: it is usable all
     // the same, and the call must be balanced like a first one.
@@ -198,8 +220,10 @@ static void CallDllServer(const char *path, int mode)
         if (server) {
             RegisterProc call = (RegisterProc)(void *)GetProcAddress(
                 server, mode ? "DllRegisterServer" : "DllUnregisterServer");
-            if (call)
+            if (call) {
                 call();
+                called = 1;
+            }
             FreeLibrary(server);
         }
         OleUninitializeProc uninit =
@@ -208,9 +232,12 @@ static void CallDllServer(const char *path, int mode)
             uninit();
     }
     FreeLibrary(ole);
+    if (!called)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return called;
 }
 
-void SelfRegisterFile(const char *prefix, const char *path, int mode)
+int SelfRegisterFile(const char *prefix, const char *path, int mode)
 {
     CopyText(DialogText, sizeof DialogText, prefix);
     AppendShortPath(DialogText, sizeof DialogText, path);
@@ -232,8 +259,21 @@ void SelfRegisterFile(const char *prefix, const char *path, int mode)
 
     size_t len = strlen(path);
     const char *ext = len >= 3 ? path + len - 3 : path;
-    if (TextEqualNoCase(ext, "EXE"))
-        RunExeServer(path, mode);
-    else if (IsWin32Executable(path))
-        CallDllServer(path, mode);
+    int isExe = TextEqualNoCase(ext, "EXE");
+    if (Preview) {
+        // Nothing is started or loaded: a server that is there would be called.
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+            return 0;
+        if (isExe || IsWin32Executable(path))
+            return 1;
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return 0;
+    }
+    if (isExe)
+        return RunExeServer(path, mode);
+    if (IsWin32Executable(path))
+        return CallDllServer(path, mode);
+    SetLastError(GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
+                                                                     : ERROR_BAD_EXE_FORMAT);
+    return 0;
 }

@@ -52,7 +52,7 @@ extern "C" __declspec(dllexport) INT_PTR CALLBACK SharedDlg(HWND dlg, UINT msg, 
     return FALSE;
 }
 
-int ReleaseSharedFile(const char *path)
+int ReleaseSharedFile(const char *path, long *countFound)
 {
     if (!Version4OrLater)
         return SHARED_NOT_COUNTED;
@@ -66,6 +66,8 @@ int ReleaseSharedFile(const char *path)
         return SHARED_NOT_COUNTED;
     }
     long count = SharedCount(type, data, size);
+    if (countFound)
+        *countFound = count;
     int result = SHARED_NOT_COUNTED;
     if (count == 1) {
         char first[PATH_CAP], second[PATH_CAP];
@@ -82,12 +84,14 @@ int ReleaseSharedFile(const char *path)
             if (WizardWindow)
                 SetFocus(WizardWindow);
         }
-        RegDeleteValueA(key, path);
+        if (!Preview)
+            RegDeleteValueA(key, path);
         // Anything but Yes (a failed dialog too) keeps the file.
         result = answer == IDC_SHARED_YES ? SHARED_REMOVE : SHARED_KEEP;
     } else if (count >= 2) {
         DWORD lowered = (DWORD)(count - 1);
-        RegSetValueExA(key, path, 0, REG_DWORD, (const BYTE *)&lowered, sizeof lowered);
+        if (!Preview)
+            RegSetValueExA(key, path, 0, REG_DWORD, (const BYTE *)&lowered, sizeof lowered);
         result = SHARED_KEEP;
     }
     RegCloseKey(key);

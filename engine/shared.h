@@ -10,7 +10,8 @@ extern int NoToAll;
 
 // Lowers the count of path. Result SHARED_NOT_COUNTED (treat as an ordinary
 // file), SHARED_KEEP, or SHARED_REMOVE (last reference, the user said Yes).
-int ReleaseSharedFile(const char *path);
+// count, when given, receives the count found (for the report).
+int ReleaseSharedFile(const char *path, long *count = 0);
 // Reads registry data as a count: REG_DWORD, 4-byte REG_BINARY or a decimal
 // REG_SZ; -1 for anything else.
 long SharedCount(DWORD type, const BYTE *data, DWORD size);

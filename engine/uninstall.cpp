@@ -6,6 +6,7 @@
 #include "registry.h"
 #include "services.h"
 #include "../app/paths.h"
+#include "../app/rows.h"
 #include "../app/text.h"
 #include "../app/wholefile.h"
 #include "../log/inventory.h"
@@ -25,6 +26,7 @@ enum {
 static const int PrefixMessage[PREFIX_COUNT] = {29, 30, 31, 32, 33, 34, 35, 36, 37, 40, 44, 56, 57, 58};
 static char Prefix[PREFIX_COUNT][PREFIX_CAP];
 
+int DatabaseAborted;
 static unsigned short Threshold;
 static char LogLongPath[INV_PATH_CAP];     // the log, long form, as the run began
 
@@ -37,6 +39,17 @@ static int InScope(unsigned short installNo)
 static int Taken(int selected, unsigned short installNo)
 {
     return (UninstallMethod == METHOD_AUTOMATIC || selected) && InScope(installNo);
+}
+
+// Whether an entry is taken; one that is not gets its report row here.
+static int TakeOrSkip(const char *kind, int selected, unsigned short installNo, const char *target,
+                      const char *detail = NULL)
+{
+    const char *reason = Cancelled ? "CANCELLED" : !InScope(installNo) ? "OUT-OF-SCOPE"
+                                                 : Taken(selected, installNo) ? NULL : "NOT-SELECTED";
+    if (reason)
+        AddRow(kind, installNo, target, ACT_NONE, OUT_SKIPPED, reason, detail);
+    return reason == NULL;
 }
 
 static void ShowText(int prefix, const char *text)
@@ -145,34 +158,45 @@ static void RunExternalProgram(ProgramEntry *p)
     // CreateProcessA may write into the command line: it gets a copy, with
     // the program's path quoted.
     char command[INV_PATH_CAP + 2];
-    if (QuoteCommandLine(p->CommandLine, command, sizeof command) != TEXT_FIT)
+    if (QuoteCommandLine(p->CommandLine, command, sizeof command) != TEXT_FIT) {
+        AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_FAILED, "BAD-PATH", p->Name);
         return;
+    }
+    if (Preview) {
+        AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_DONE, NULL, p->Name);
+        return;                 // a preview runs nothing
+    }
     if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_DONE, NULL, p->Name);
         // The uninstall goes on only after the program has done its work;
         // meanwhile the windows paint and Cancel can be pressed.
         WaitForProcess(process.hProcess);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    } else {
+        AddResultRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, 0, GetLastError(), p->Name);
     }
 }
 
 static void RunPrograms(void)
 {
-    for (int i = 0; i < ProgramList.Count && !Cancelled; i++) {
+    for (int i = 0; i < ProgramList.Count; i++) {
         ProgramEntry *p = ENTRY_AT(ProgramEntry, ProgramList, i);
-        if (Taken(p->Selected, p->InstallNo))
+        if (TakeOrSkip("PROGRAM", p->Selected, p->InstallNo, p->CommandLine, p->Name))
             RunExternalProgram(p);
     }
 }
 
 static void DeleteServices(void)
 {
-    for (int i = 0; i < ServiceList.Count && !Cancelled; i++) {
+    for (int i = 0; i < ServiceList.Count; i++) {
         ServiceEntry *s = ENTRY_AT(ServiceEntry, ServiceList, i);
-        if (Taken(s->Selected, s->InstallNo)) {
+        if (TakeOrSkip("SERVICE", s->Selected, s->InstallNo, s->Name)) {
             ShowText(P_SERVICE, s->Name);
-            DeleteServiceByName(s->Name);
-            PumpMessages(SERVICE_WAIT_MS);
+            int done = DeleteServiceByName(s->Name);
+            AddResultRow("SERVICE", s->InstallNo, s->Name, ACT_STOP_DELETE, done, GetLastError(), NULL);
+            if (!Preview)
+                PumpMessages(SERVICE_WAIT_MS);
         }
         ProgressDone++;
     }
@@ -180,9 +204,9 @@ static void DeleteServices(void)
 
 static void RemoveNewIniFiles(void)
 {
-    for (int i = 0; i < NewIniList.Count && !Cancelled; i++) {
+    for (int i = 0; i < NewIniList.Count; i++) {
         NewIniEntry *e = ENTRY_AT(NewIniEntry, NewIniList, i);
-        if (Taken(e->Selected, e->InstallNo)) {
+        if (TakeOrSkip("INIFILE", e->Selected, e->InstallNo, e->Path)) {
             ShowText(P_NEWINI, e->Path);
             RemoveIniFile(e);
         }
@@ -192,11 +216,12 @@ static void RemoveNewIniFiles(void)
 
 static void RestoreIniItems(void)
 {
-    for (int i = 0; i < IniEntryList.Count && !Cancelled; i++) {
+    for (int i = 0; i < IniEntryList.Count; i++) {
         IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, i);
-        if (Taken(e->Selected, e->InstallNo) && FileExists(e->File)) {
-            ShowText(P_INI, e->File);
-            RestoreIniItem(e);
+        if (TakeOrSkip("INI", e->Selected, e->InstallNo, e->File, e->Item)) {
+            if (FileExists(e->File))
+                ShowText(P_INI, e->File);
+            RestoreIniItem(e);  // a missing file gets its row there
         }
         ProgressDone++;
     }
@@ -236,6 +261,15 @@ static void HandleLog(const char *logPath)
 {
     if (Cancelled || WorkLeft)
         return;
+    if (Preview) {
+        // Counted as deleted when the run would delete it, so that the
+        // folders that held it are judged as the run will leave them.
+        if ((Rollback && LastInstallOffset == 0) || (!Rollback && UninstallMethod == METHOD_AUTOMATIC)) {
+            MarkGoneInPreview(logPath);
+            MarkGoneInPreview(LogLongPath);
+        }
+        return;
+    }
     if (Rollback) {
         if (LastInstallOffset == 0)
             DeleteOneFile(logPath);
@@ -250,7 +284,7 @@ static void HandleLog(const char *logPath)
 // it is gone they are removed as the directory phase decided.
 static void RemoveLogDirectories(const char *logPath)
 {
-    if (FileExists(logPath))
+    if (!PathGoneNow(logPath))
         return;
     // Directory entries are spelt in long form; so is the log here.
     char longPath[INV_PATH_CAP];
@@ -269,17 +303,27 @@ static void RemoveLogDirectories(const char *logPath)
 
 static void RemoveDirectories(void)
 {
-    for (int i = 0; i < DirList.Count && !Cancelled; i++) {
+    for (int i = 0; i < DirList.Count; i++) {
         DirEntry *d = ENTRY_AT(DirEntry, DirList, i);
-        if (Taken(d->Selected, d->MadeInstall)) {
+        int whole = UninstallMethod == METHOD_CUSTOM || InScope(d->TreeInstall);
+        const char *kind = whole ? "TREE" : "DIR";
+        if (TakeOrSkip(kind, d->Selected, d->MadeInstall, d->Path)) {
             size_t len = strlen(d->Path);
             if (len && d->Path[len - 1] == '\\')
                 d->Path[len - 1] = 0;
-            int whole = UninstallMethod == METHOD_CUSTOM || InScope(d->TreeInstall);
             CopyText(DialogText, sizeof DialogText, Prefix[whole ? P_TREE : P_EMPTYDIRS]);
             AppendShortPath(DialogText, sizeof DialogText, d->Path);
             ShowProgress(DialogText);
-            RemoveTree(d->Path, whole, whole && d->TreeInstall ? d->TreeInstall : d->MadeInstall);
+            unsigned short no = whole && d->TreeInstall ? d->TreeInstall : d->MadeInstall;
+            int was = !PathGoneNow(d->Path);
+            if (RemoveTree(d->Path, whole, no)) {
+                if (!was)
+                    AddRow(kind, no, d->Path, ACT_DELETE, OUT_SKIPPED, "ALREADY-GONE", NULL);
+                else if (PathGoneNow(d->Path))
+                    AddRow(kind, no, d->Path, ACT_DELETE, OUT_DONE, NULL, NULL);
+                else    // files of the user's, or ones that could not go
+                    AddRow(kind, no, d->Path, ACT_DELETE, whole ? OUT_FAILED : OUT_KEPT, "NOT-EMPTY", NULL);
+            }
         }
         ProgressDone++;
     }
@@ -287,9 +331,9 @@ static void RemoveDirectories(void)
 
 static void RestoreRegistryValues(void)
 {
-    for (int i = 0; i < RegValueList.Count && !Cancelled; i++) {
+    for (int i = 0; i < RegValueList.Count; i++) {
         RegValueEntry *e = ENTRY_AT(RegValueEntry, RegValueList, i);
-        if (Taken(e->Selected, e->InstallNo)) {
+        if (TakeOrSkip("REGVALUE", e->Selected, e->InstallNo, e->Key, e->ValueName)) {
             ShowKey(P_REGVALUE, e->Key);
             RestoreRegistryValue(e);
         }
@@ -299,9 +343,9 @@ static void RestoreRegistryValues(void)
 
 static void RemoveRegistryValues(void)
 {
-    for (int i = RegKeyList.Count - 1; i >= 0 && !Cancelled; i--) {
+    for (int i = RegKeyList.Count - 1; i >= 0; i--) {
         RegKeyEntry *e = ENTRY_AT(RegKeyEntry, RegKeyList, i);
-        if (Taken(e->Selected, e->InstallNo)) {
+        if (TakeOrSkip("REGKEY", e->Selected, e->InstallNo, e->Key, e->ValueName)) {
             ShowKey(P_REGKEY, e->Key);
             RemoveRegistryValue(e);
         }
@@ -311,9 +355,9 @@ static void RemoveRegistryValues(void)
 
 static void DeleteRegistryTrees(void)
 {
-    for (int i = RegTreeList.Count - 1; i >= 0 && !Cancelled; i--) {
+    for (int i = RegTreeList.Count - 1; i >= 0; i--) {
         RegTreeEntry *e = ENTRY_AT(RegTreeEntry, RegTreeList, i);
-        if (Taken(e->Selected, e->InstallNo)) {
+        if (TakeOrSkip("REGTREE", e->Selected, e->InstallNo, e->Key)) {
             ShowKey(P_REGTREE, e->Key);
             DeleteRegistryTree(e->Key, e->Root, e->InstallNo);
         }
@@ -324,11 +368,15 @@ static void DeleteRegistryTrees(void)
 static void RemoveIcons(void)
 {
     int connected = 0;
-    for (int i = 0; i < IconList.Count && !Cancelled; i++) {
+    for (int i = 0; i < IconList.Count; i++) {
         IconEntry *e = ENTRY_AT(IconEntry, IconList, i);
         int taken = (UninstallMethod == METHOD_AUTOMATIC || e->Selected) &&
                     (!Rollback || e->InstallNo == Threshold);
-        if (taken) {
+        if (Cancelled || !taken) {
+            AddRow("ICON", e->InstallNo, e->Name, ACT_NONE, OUT_SKIPPED,
+                   Cancelled ? "CANCELLED" : Rollback && e->InstallNo != Threshold ? "OUT-OF-SCOPE" : "NOT-SELECTED",
+                   e->Group);
+        } else {
             if (!connected) {
                 ConnectProgman();
                 connected = 1;
@@ -351,6 +399,7 @@ void RunUninstall(const char *logPath)
     else
         LogLongPath[0] = 0;
     WorkLeft = 0;
+    DatabaseAborted = 0;
     if (UninstallMethod == METHOD_CUSTOM)
         Rollback = 0;
     // Installation numbers start at 1; 0 marks "never" in the file entries.
@@ -368,8 +417,14 @@ void RunUninstall(const char *logPath)
     DeleteServices();
     if (SubSystemName && (UninstallMethod == METHOD_AUTOMATIC || SubSystemSelected)) {
         ShowText(P_SUBSYSTEM, SubSystemName);
-        if (RemoveDatabaseEngine() == DB_ABORT)
+        if (RemoveDatabaseEngine() == DB_ABORT) {
+            AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_SKIPPED, "CANCELLED", NULL);
+            DatabaseAborted = 1;
             return;
+        }
+        AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_DONE, NULL, NULL);
+    } else if (SubSystemName) {
+        AddRow("SUBSYSTEM", 0, SubSystemName, ACT_NONE, OUT_SKIPPED, "NOT-SELECTED", NULL);
     }
     RemoveNewIniFiles();
     RestoreIniItems();
@@ -384,8 +439,7 @@ void RunUninstall(const char *logPath)
     RemoveRegistryValues();
     DeleteRegistryTrees();
     // A cancelled run never opens the Program Manager conversation.
-    if (!Cancelled)
-        RemoveIcons();
+    RemoveIcons();
     HandleLog(logPath);
     RemoveLogDirectories(logPath);
 }

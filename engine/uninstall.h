@@ -3,6 +3,8 @@
 #include <stddef.h>
 
 void RunUninstall(const char *logPath);
+// The user chose Abort at the database-server question: the run stopped there.
+extern int DatabaseAborted;
 
 // The command line of a program to run, with its leading part that names an
 // existing file quoted (a line that starts with a quote stays as it is; the

@@ -1,5 +1,6 @@
 // The list of refused entries (see refusals.h).
 #include "refusals.h"
+#include "../app/rows.h"
 #include "../app/text.h"
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +12,12 @@ static int Count, Capacity;
 
 void RecordRefusal(const char *kind, const char *target, const char *reason, unsigned short installNo)
 {
+    // A backup that cannot be put back is no safety refusal: the file is
+    // kept as it is.
+    if (strcmp(reason, "NO-BACKUP") == 0)
+        AddRow(kind, installNo, target, ACT_RESTORE_BACKUP, OUT_KEPT, reason, NULL);
+    else
+        AddRow(kind, installNo, target, ACT_NONE, OUT_REFUSED, reason, NULL);
     if (Count >= Capacity) {
         int grown = Capacity ? Capacity * 2 : 64;
         if (grown > (1 << 20))

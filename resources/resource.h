@@ -33,8 +33,13 @@
 #define RT_RESTART_PROGRAM   300
 #define IDR_RESTART_PROGRAM  30202
 
-/* Message texts: string id = message number, 1 to 68. */
+/* Message texts: string id = message number, 1 to 69. */
 #define MSG_FIRST            1
-#define MSG_LAST             68
+#define MSG_LAST             69
+
+/* What Windows and inventory tools read from the file */
+#define IDR_MANIFEST         1       /* CREATEPROCESS_MANIFEST_RESOURCE_ID */
+#define KV_VERSION_BINARY    1,0,0,0
+#define KV_VERSION_TEXT      "1.0.0.0"
 
 #endif

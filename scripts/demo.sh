@@ -230,10 +230,28 @@ echo "== After the rollback =="
 state > "$pfx/rolledback.txt"; cat "$pfx/rolledback.txt"
 echo "  INSTALL.LOG: $(tr -d '\r' < "$app/INSTALL.LOG" 2>/dev/null | grep -c '^\*\*\*' || true) installation(s) left"
 
+rpt="$c/windows/SAMPLE.RPT"
 echo
-echo "== Uninstalling: UNINSTAL.EXE /S $log =="
-wine "$win\\UNINSTAL.EXE" /S "$log"
+echo "== A preview first: UNINSTAL.EXE /S /N /E $log (changes nothing) =="
+set +e; wine "$win\\UNINSTAL.EXE" /S /N /E "$log"; code=$?; set -e
 wineserver -w
+echo "  exit code $code; report C:\\windows\\SAMPLE.RPT, what it would do:"
+tr -d '\r' < "$rpt" | awk -F '\t' '/^[0-9]/ {printf "    %-8s %-14s %-11s %-20s %s\n", $3, $5, $6, $7, $4}'
+state > "$pfx/previewed.txt"
+if cmp -s "$pfx/rolledback.txt" "$pfx/previewed.txt"; then
+    echo "  the machine is as it was before the preview"
+else
+    echo "  THE PREVIEW CHANGED THE MACHINE:"; diff "$pfx/rolledback.txt" "$pfx/previewed.txt" || true
+fi
+
+echo
+echo "== Uninstalling: UNINSTAL.EXE /S /V /E $log =="
+set +e; wine "$win\\UNINSTAL.EXE" /S /V /E "$log"; code=$?; set -e
+wineserver -w
+echo "  exit code $code"
+echo
+echo "== The report C:\\windows\\SAMPLE.RPT =="
+tr -d '\r' < "$rpt" | expand -t 4 | cut -c1-150
 
 echo
 echo "== After the uninstall =="

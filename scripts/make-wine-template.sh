@@ -10,7 +10,7 @@ dir=$1
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
-want="$(wine --version 2>/dev/null || echo none) v4 $WINEARCH"
+want="$(wine --version 2>/dev/null || echo none) v5 $WINEARCH"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
     exit 0
 fi
@@ -25,6 +25,12 @@ wineserver -w
 # Null display driver: no X server needed, and no window manager delays.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# Services Wine starts with every fresh prefix that no test uses (event log,
+# network, device enumeration) start only when asked for: each copy then
+# starts up faster. The mount manager (drives, volume serials) stays.
+for service in Eventlog NDIS nsiproxy PlugPlay; do
+    wine reg add "HKLM\\System\\CurrentControlSet\\Services\\$service" /v Start /t REG_DWORD /d 3 /f >/dev/null 2>&1
+done
 wineserver -w
 # Wine's own fonts (Marlett draws the caption buttons), where this Wine
 # does not find them by itself.

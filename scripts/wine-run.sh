@@ -7,7 +7,24 @@
 # KV_KEEP_PREFIX=DIR uses DIR as the prefix and leaves it in place.
 # KV_WINVER: see below. KV_TIMEOUT: seconds before the program is ended (default 270, below the
 # 300 s CTest gives each test, so this script and not CTest does the ending).
+# KV_SMALL_DRIVE=SIZE (tmpfs size, "2m" say): drive D: of the copy is a fresh
+# file system of that size, for full-disk tests. It is mounted in a private
+# mount namespace, so it goes with the run even when the run is killed.
+# Where no such mount can be made, the run ends with 77 (CTest's "Not Run")
+# and a line starting "wine-run: no small drive:" that gives the reason.
 set -u
+if [ -n "${KV_SMALL_DRIVE:-}" ] && [ -z "${KV_MOUNT_NS:-}" ]; then
+    # Root gets a plain mount namespace; anyone else tries one inside a user
+    # namespace where they count as root.
+    for opt in -m -rm; do
+        if unshare $opt true 2>/dev/null; then
+            export KV_MOUNT_NS=$opt
+            exec unshare $opt --propagation private sh "$0" "$@"
+        fi
+    done
+    echo "wine-run: no small drive: neither 'unshare -m' nor 'unshare -rm' is allowed here" >&2
+    exit 77
+fi
 template=$1; shift
 if [ ! -f "$template/.kv-template" ]; then
     echo "wine-run: no template prefix at $template" >&2
@@ -25,6 +42,7 @@ cleanup() {
     if [ -n "$pfx" ] && [ -d "$pfx" ]; then
         wineserver -k >/dev/null 2>&1
         wineserver -w >/dev/null 2>&1
+        [ -n "${KV_SMALL_DRIVE:-}" ] && umount -l "$pfx/drive_d" 2>/dev/null
         [ -z "${KV_KEEP_PREFIX:-}" ] && rm -rf "$pfx"
     fi
     # The server's folder (TMPDIR points into the prefix's own tmp folder when
@@ -43,6 +61,15 @@ else
     pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvpfx.XXXXXX") || exit 1
 fi
 kv_prefix_copy "$template" "$pfx" || exit 1
+if [ -n "${KV_SMALL_DRIVE:-}" ]; then
+    mkdir -p "$pfx/drive_d"
+    if ! err=$(mount -t tmpfs -o "size=$KV_SMALL_DRIVE,mode=0755" kvsmall "$pfx/drive_d" 2>&1); then
+        echo "wine-run: no small drive: mount -t tmpfs failed ($KV_MOUNT_NS): $err" >&2
+        rc=77
+        exit
+    fi
+    ln -sfn ../drive_d "$pfx/dosdevices/d:"
+fi
 # Wine's server keeps its socket folder under TMPDIR: inside the prefix it
 # goes away with the prefix.
 mkdir -p "$pfx/.tmp"

@@ -61,9 +61,9 @@ protected:
     }
     // Runs the rollback with a window title of its own, so that the restart
     // question (caption "Uninstall") is told apart from the wizard.
-    ChildRun Rollback(int restartAnswer)
+    ChildRun Rollback(int restartAnswer, const std::string &options = "")
     {
-        return RunChild(UninstallerPath(), "/A /R " + ShortOf(log) + " KvTest Restart",
+        return RunChild(UninstallerPath(), "/A /R " + options + ShortOf(log) + " KvTest Restart",
                         {{"Uninstall", restartAnswer, "", false, 0, "",
                           [this](HWND) { Release(); }}});
     }
@@ -73,6 +73,7 @@ TEST_F(Restart, DeclinedOnNtLeavesPendingRenamesAndNoRestartProgram)
 {
     ChildRun run = Rollback(IDCANCEL);
     EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode) << "without /E the code stays 0";
     ASSERT_FALSE(run.dialogs.empty());
     EXPECT_EQ("Uninstall", run.dialogs[0].caption);
     EXPECT_EQ("This uninstall must reboot your computer to replace files that were in-use. "
@@ -91,6 +92,21 @@ TEST_F(Restart, DeclinedOnNtLeavesPendingRenamesAndNoRestartProgram)
     EXPECT_EQ("first 1.0", ReadFileBytes(first));
     EXPECT_EQ("second 1.0", ReadFileBytes(second));
     EXPECT_FALSE(PathExists(stage0));
+}
+
+// A deployment tool learns that a restart is still needed, or was started.
+TEST_F(Restart, ExitCodeTellsARestartNeededOrStarted)
+{
+    ChildRun run = Rollback(IDCANCEL, "/E /V ");
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(3010u, run.exitCode) << ReadFileBytes("C:\\windows\\UNINSTAL.RPT");
+}
+
+TEST_F(Restart, SilentExitCodeTellsTheRestartStarted)
+{
+    ChildRun run = RunChild(UninstallerPath(), "/S /R /E " + ShortOf(log), {});
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(1641u, run.exitCode);
 }
 
 TEST_F(Restart, AcceptedOnNtRestartsAndPutsTheBackupsInPlace)

@@ -11,7 +11,9 @@ TEST(Start, NoLogShowsTheOpenDialogAndCancelEndsCleanly)
     // /S still asks when no log is named; a bare /z is no clean-up run.
     const Row rows[] = {{""}, {"/S"}, {"/z"}, {"/A /R"}};
     for (const Row &r : rows) {
-        std::string dir = ScratchDir("start-nolog");
+        // A folder per row: what an earlier row's run still does in its own
+        // folder (its temporary copy ending) never meets this row's program.
+        std::string dir = ScratchDir("start-nolog-" + std::to_string(&r - rows));
         std::string exe = InstallCopy(dir);
         ChildRun run = RunChild(exe, r.args, {{"", IDCANCEL, ""}});
         SCOPED_TRACE(std::string("args: ") + r.args);

@@ -87,6 +87,46 @@ TEST(WizardRun, CancelAsksNoKeepsTheWizardYesEndsTheRun)
     RemoveTreeForTest(p.dir);
 }
 
+TEST(WizardRun, CancelWithExitCodeOptionEnds1602)
+{
+    Product p = MakeProduct("wizard-cancel-code");
+    ChildRun run = RunChild(p.exe, Args(p, "/E"),
+                            {OnPage(IDC_CANCEL, "Select Uninstall Method", false), DialogAnswer("Uninstall", IDYES)},
+                            30000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(1602u, run.exitCode);
+    EXPECT_TRUE(PathExists(p.log));
+    RemoveTreeForTest(p.dir);
+}
+
+// The preview goes through the usual pages; the last one says it is a
+// preview, and Finish changes nothing but writes the report.
+TEST(WizardRun, PreviewShowsThePagesAndChangesNothing)
+{
+    Product p = MakeProduct("wizard-preview");
+    // As products install it: the program's own file in the log too.
+    ASSERT_TRUE(WriteFileBytes(p.log, ReadFileBytes(p.log) + "File Copy: " + p.exe + "\r\n"));
+    char win[MAX_PATH];
+    GetWindowsDirectoryA(win, sizeof win);
+    std::string report = std::string(win) + "\\UNINSTAL.RPT";
+    DeleteFileA(report.c_str());
+    std::string before = TreeText(p.dir);
+    ChildRun run = RunChild(p.exe, Args(p, "/N /E"),
+                            {OnPage(IDC_NEXT, "Select Uninstall Method", false),
+                             OnPage(IDC_NEXT, "Perform Uninstall", true)},
+                            30000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(2u, run.dialogs.size());
+    EXPECT_NE(std::string::npos, run.dialogs[1].text.find("This is a preview")) << run.dialogs[1].text;
+    EXPECT_EQ(before, TreeText(p.dir)) << "the program's own file stays too";
+    std::string text = ReadFileBytes(report);
+    EXPECT_EQ(0u, text.find("#MODE=PREVIEW\r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\tFILE\t" + p.dir + "\\App\\ORDERS.EXE\tDELETE\tWOULD-DO\t")) << text;
+    DeleteFileA(report.c_str());
+    RemoveTreeForTest(p.dir);
+}
+
 TEST(WizardRun, AutomaticOptionRunsWithoutAClick)
 {
     Product p = MakeProduct("wizard-auto");

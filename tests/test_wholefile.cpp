@@ -76,6 +76,23 @@ TEST_F(WholeFile, IniRestoreKeepsEverythingElseAndLeavesNoCopy)
     }
 }
 
+// WIN.INI in the Windows directory, some of whose sections the system keeps
+// in the registry (Wine lists them even when the file has none of them):
+// an item of the file's own sections still goes through the copy.
+TEST_F(WholeFile, WinIniWithRegistryMappedSections)
+{
+    char win[MAX_PATH];
+    GetWindowsDirectoryA(win, sizeof win);
+    std::string ini = std::string(win) + "\\win.ini";
+    std::string before = ReadFileBytes(ini);
+    ASSERT_TRUE(WriteFileBytes(ini, before + "\r\n[KvSample]\r\nMode=orders\r\nMine=keep\r\n"));
+    EXPECT_EQ(WHOLE_DONE, WriteProfileItemWhole(ini.c_str(), "KvSample", "Mode", "classic"));
+    EXPECT_EQ("classic", IniRead(ini, "KvSample", "Mode"));
+    EXPECT_EQ(WHOLE_DONE, WriteProfileItemWhole(ini.c_str(), "KvSample", "Gone", NULL));
+    EXPECT_EQ("keep", IniRead(ini, "KvSample", "Mine"));
+    WriteFileBytes(ini, before);
+}
+
 TEST_F(WholeFile, HeldIniStaysAsItWas)
 {
     std::string ini = dir + "\\HELD.INI";

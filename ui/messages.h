@@ -1,4 +1,4 @@
-// Numbered message texts (1 to 68) with overrides from the settings file.
+// Numbered message texts (1 to 69) with overrides from the settings file.
 #pragma once
 #include <stddef.h>
 

@@ -124,7 +124,7 @@ static void SetUpPage(HWND dialog)
     } else if (page == PAGE_FINAL) {
         ShowPageControls(dialog, 0, 0);
         SetProductText(dialog, IDC_UPPER_TEXT, 13);
-        SetMessageText(dialog, IDC_LOWER_TEXT, 22);
+        SetMessageText(dialog, IDC_LOWER_TEXT, Preview ? 69 : 22);
         SetMessageText(dialog, IDC_PAGE_TITLE, 19);
         EnableBack(dialog, 1);
     } else {

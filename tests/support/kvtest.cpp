@@ -503,3 +503,35 @@ std::string TreeText(const std::string &dir)
     ListTree(dir, &out);
     return out;
 }
+
+bool CreateRunningService(const std::string &name, const std::string &log)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    if (!m)
+        return false;
+    std::string bin = "\"" + BinDir() + "\\kv_service.exe\" \"" + log + "\"";
+    SC_HANDLE s = CreateServiceA(m, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                 SERVICE_ERROR_IGNORE, bin.c_str(), NULL, NULL, NULL, NULL, NULL);
+    bool ok = s && StartServiceA(s, 0, NULL);
+    SERVICE_STATUS st = {};
+    for (int i = 0; ok && i < 200 && st.dwCurrentState != SERVICE_RUNNING; i++) {
+        QueryServiceStatus(s, &st);
+        Sleep(50);
+    }
+    if (s)
+        CloseServiceHandle(s);
+    CloseServiceHandle(m);
+    return ok && st.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool ServiceExists(const std::string &name)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_QUERY_STATUS) : NULL;
+    if (s)
+        CloseServiceHandle(s);
+    if (m)
+        CloseServiceHandle(m);
+    return s != NULL;
+}

@@ -36,6 +36,10 @@ std::string IniRead(const std::string &file, const char *section, const char *ke
 // A stand-in for the database engine's running local server: a window of
 // its class, on this thread.
 HWND StartServerWindow();
+// Creates a service of tools/kv_service.exe (which writes to log) and
+// starts it; true once it runs.
+bool CreateRunningService(const std::string &name, const std::string &log);
+bool ServiceExists(const std::string &name);
 // Stops and deletes the service when it is there (cleaning up); does not wait.
 void StopAndDeleteService(const std::string &name);
 

@@ -1,0 +1,22 @@
+// A preview changes nothing, so later phases would find every file still
+// there. The paths a preview would delete are kept in a set, and its
+// look-ups take them as gone: a folder that the real run empties first then
+// counts as empty, and the report judges what is left as the run would.
+#pragma once
+
+// Whether path is in the set (case-insensitive).
+int PreviewGone(const char *path);
+void MarkPreviewGone(const char *path);
+// Counts path as deleted, in a preview only (the log that the run would delete).
+void MarkGoneInPreview(const char *path);
+// Whether nothing is at path now (in a preview: or it would be deleted).
+int PathGoneNow(const char *path);
+// Empties the set (the end of the run).
+void ForgetPreviewGone(void);
+// Whether DeleteFileA would succeed now: the file is there and nobody holds
+// it without delete sharing; then it joins the set. The last error is set
+// as the call would set it.
+int WouldDeleteFile(const char *path);
+// Whether RemoveDirectoryA would succeed after the deletions counted: every
+// entry inside is in the set; then the folder joins it.
+int WouldRemoveDirectory(const char *path);
