@@ -79,10 +79,16 @@ TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
     ASSERT_FALSE(run.timedOut);
     Report real = ReadReport(report);
     ExpectSamePlan(preview, real);
-    for (const char *kind : {"PROGRAM", "SERVICE", "SUBSYSTEM", "SERVER", "DEVICE", "ICON", "GROUP"})
-        for (const auto &row : real.rows)
-            if (row[2] == kind)
+    for (const char *kind : {"PROGRAM", "SERVICE", "SUBSYSTEM", "SERVER", "DEVICE", "ICON", "GROUP"}) {
+        int seen = 0;
+        for (const auto &row : real.rows) {
+            if (row[2] == kind) {
+                seen++;
                 EXPECT_EQ("DONE", row[5]) << kind;
+            }
+        }
+        EXPECT_EQ(1, seen) << kind;
+    }
     EXPECT_TRUE(PathExists(Top + "\\RAN.TXT"));
     EXPECT_NE("<none>", ReadRegText(HKEY_CURRENT_USER, "Software\\KvTest\\SelfReg", "DllUnregisterServer"));
     EXPECT_NE(std::string::npos, ReadFileBytes(systemIni).find(";device=" + app + "\\DRIVER.386"));
