@@ -19,6 +19,12 @@ fi
 cd build
 # What a killed run left behind (the last test checks this folder is empty).
 rm -rf tmp
+# The prefix that the in-process programs share outlives each of them; a run
+# that is interrupted ends it here (its server would end by itself within
+# half a minute).
+trap 'sh ../scripts/shared-prefix.sh stop "$PWD/tmp/shared"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 # The tests mostly wait on Wine and on the program's own pacing, not on the
 # processor: four at a time on two cores. CTest counts a skipped test
 # ("Not Run") as no failure; here it fails.

@@ -5,6 +5,9 @@
 # usage: wine-run.sh TEMPLATE PROGRAM.EXE [ARGS...]
 # KV_X11=1 keeps DISPLAY and switches the copy to the X11 driver (screenshots).
 # KV_KEEP_PREFIX=DIR uses DIR as the prefix and leaves it in place.
+# KV_SHARED_PREFIX=DIR runs in the prefix that scripts/shared-prefix.sh keeps
+# running there (for in-process test programs, one at a time): no copy, and
+# only the program itself is ended.
 # KV_WINVER: see below. KV_TIMEOUT: seconds before the program is ended (default 270, below the
 # 300 s CTest gives each test, so this script and not CTest does the ending).
 # KV_SMALL_DRIVE=SIZE (tmpfs size, "2m" say): drive D: of the copy is a fresh
@@ -39,6 +42,9 @@ pfx= tpid= rc=1
 cleanup() {
     trap - EXIT INT TERM HUP
     [ -n "$tpid" ] && kill "$tpid" 2>/dev/null
+    if [ -n "${KV_SHARED_PREFIX:-}" ]; then
+        exit $rc                # the prefix and its server belong to the fixture
+    fi
     if [ -n "$pfx" ] && [ -d "$pfx" ]; then
         wineserver -k >/dev/null 2>&1
         wineserver -w >/dev/null 2>&1
@@ -54,13 +60,19 @@ trap 'rc=130; exit' INT
 trap 'rc=143; exit' TERM
 trap 'rc=129; exit' HUP
 
-if [ -n "${KV_KEEP_PREFIX:-}" ]; then
+if [ -n "${KV_SHARED_PREFIX:-}" ]; then
+    pfx=$KV_SHARED_PREFIX
+    if [ ! -f "$pfx/.kv-shared" ]; then
+        echo "wine-run: no shared prefix at $pfx" >&2
+        exit
+    fi
+elif [ -n "${KV_KEEP_PREFIX:-}" ]; then
     pfx=$KV_KEEP_PREFIX
     rm -rf "$pfx"; mkdir -p "$pfx"
 else
     pfx=$(mktemp -d "${TMPDIR:-/tmp}/kvpfx.XXXXXX") || exit 1
 fi
-kv_prefix_copy "$template" "$pfx" || exit 1
+[ -n "${KV_SHARED_PREFIX:-}" ] || kv_prefix_copy "$template" "$pfx" || exit 1
 if [ -n "${KV_SMALL_DRIVE:-}" ]; then
     mkdir -p "$pfx/drive_d"
     if ! err=$(mount -t tmpfs -o "size=$KV_SMALL_DRIVE,mode=0755" kvsmall "$pfx/drive_d" 2>&1); then
