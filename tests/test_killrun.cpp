@@ -168,7 +168,9 @@ DWORD RunWhole(const std::string &program, const std::string &args)
     return GetTickCount() - start;
 }
 
-TEST(KillRun, AKilledRunRunAgainEndsAsAnUninterruptedOne)
+// Kills the run with these options at a few moments; each killed run, run
+// again, must leave the machine as the uninterrupted run does.
+void KillAndCompare(const char *options, unsigned long long seed)
 {
     char buf[MAX_PATH];
     GetWindowsDirectoryA(buf, sizeof buf);
@@ -180,49 +182,60 @@ TEST(KillRun, AKilledRunRunAgainEndsAsAnUninterruptedOne)
     ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
     const char *countText = getenv("KV_KILL_COUNT"), *seedText = getenv("KV_KILL_SEED");
     int count = countText && atoi(countText) > 0 ? atoi(countText) : 3;
-    unsigned long long seed = seedText && strtoull(seedText, NULL, 10) ? strtoull(seedText, NULL, 10) : 77;
+    if (seedText && strtoull(seedText, NULL, 10))
+        seed += strtoull(seedText, NULL, 10);   // the modes keep distinct moments
     int differences = 0, moments = 0;
-    for (const char *options : {"/S", "/S /R"}) {
-        std::string log = Install();
-        std::string installed = Snapshot();
-        DWORD whole = RunWhole(program, std::string(options) + " " + log);
-        std::string reference = Snapshot();
-        ASSERT_NE(installed, reference) << options << ": the run changed nothing";
-        for (int k = 0; k < count; k++) {
-            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-            DWORD at = (DWORD)((seed >> 33) % (whole + 1));
-            log = Install();
-            std::string logText = ReadFileBytes(log);
-            RunAndKill(program, std::string(options) + " " + log, at);
-            // Run again while the log still records work; a log that is gone
-            // (or already cut to the earlier installation) means the job was
-            // done before the kill, and running again has nothing to finish.
-            bool ok = false;
-            if (ReadFileBytes(log, &ok) == logText && ok)
-                RunWhole(program, std::string(options) + " " + log);
-            std::string after = Snapshot();
-            moments++;
-            if (after != reference && ++differences <= 3) {
-                // Show the first lines that differ.
-                std::vector<std::string> a = Lines(after), r = Lines(reference);
-                std::string diff;
-                for (size_t i = 0; i < a.size() || i < r.size(); i++) {
-                    std::string x = i < a.size() ? a[i] : "", y = i < r.size() ? r[i] : "";
-                    if (x != y && diff.size() < 2000)
-                        diff += "  got  " + x + "\n  want " + y + "\n";
-                }
-                ADD_FAILURE() << options << " killed at " << at << " of " << whole << " ms:\n" << diff;
+    std::string log = Install();
+    std::string installed = Snapshot();
+    DWORD whole = RunWhole(program, std::string(options) + " " + log);
+    std::string reference = Snapshot();
+    ASSERT_NE(installed, reference) << options << ": the run changed nothing";
+    for (int k = 0; k < count; k++) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        DWORD at = (DWORD)((seed >> 33) % (whole + 1));
+        log = Install();
+        std::string logText = ReadFileBytes(log);
+        RunAndKill(program, std::string(options) + " " + log, at);
+        // Run again while the log still records work; a log that is gone
+        // (or already cut to the earlier installation) means the job was
+        // done before the kill, and running again has nothing to finish.
+        bool ok = false;
+        if (ReadFileBytes(log, &ok) == logText && ok)
+            RunWhole(program, std::string(options) + " " + log);
+        std::string after = Snapshot();
+        moments++;
+        if (after != reference && ++differences <= 3) {
+            // Show the first lines that differ.
+            std::vector<std::string> a = Lines(after), r = Lines(reference);
+            std::string diff;
+            for (size_t i = 0; i < a.size() || i < r.size(); i++) {
+                std::string x = i < a.size() ? a[i] : "", y = i < r.size() ? r[i] : "";
+                if (x != y && diff.size() < 2000)
+                    diff += "  got  " + x + "\n  want " + y + "\n";
             }
+            ADD_FAILURE() << options << " killed at " << at << " of " << whole << " ms:\n" << diff;
         }
-        printf("kill: %s, %d moments, run %lu ms\n", options, count, (unsigned long)whole);
     }
-    printf("kill: %d moments, %d differences\n", moments, differences);
+    printf("kill: %s, %d moments, %d differences, run %lu ms\n", options, moments, differences,
+           (unsigned long)whole);
     EXPECT_EQ(0, differences);
     RemoveTreeForTest(Top);
     CleanKey(HKEY_CURRENT_USER, RegKey);
     WritePrivateProfileStringA("KvKill", NULL, NULL, "WIN.INI");
     WriteFileBytes(Win + "\\SYSTEM.INI", sysIniBefore);
     DeleteFileA((Win + "\\KVKILL.MIF").c_str());
+}
+
+// The two modes are separate cases so that the test command can run them at
+// the same time, each in a machine of its own.
+TEST(KillRun, AKilledUninstallRunAgainEndsAsAnUninterruptedOne)
+{
+    KillAndCompare("/S", 77);
+}
+
+TEST(KillRun, AKilledRollbackRunAgainEndsAsAnUninterruptedOne)
+{
+    KillAndCompare("/S /R", 78);
 }
 
 } // namespace
