@@ -29,9 +29,30 @@ rm -rf tmp
 # The prefixes that the in-process programs share outlive each of them; a
 # run that is interrupted ends them here (their servers would end by
 # themselves within half a minute).
-trap 'for d in tmp/shared*; do [ -d "$d" ] && sh ../scripts/shared-prefix.sh stop "$PWD/$d"; done' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# After an interruption, each test's own clean-up gets ten seconds to finish
+# (CTest may have ended some of them first); then whatever of the run still
+# works is ended and what it left in tmp is deleted. A process of the run
+# carries TMPDIR in that folder, as the last test checks.
+run_pids() {
+    for d in /proc/[0-9]*; do
+        [ "${d#/proc/}" = $$ ] && continue
+        { tr '\0' '\n' < "$d/environ"; } 2>/dev/null | grep -q "^TMPDIR=$PWD/tmp" && echo "${d#/proc/}"
+    done
+}
+end_interrupted_run() {
+    n=0
+    while [ -n "$(run_pids)" ] && [ $n -lt 20 ]; do
+        sleep 0.5
+        n=$((n + 1))
+    done
+    run_pids | xargs -r kill -9 2>/dev/null
+    rm -rf tmp
+}
+interrupted=
+trap 'for d in tmp/shared*; do [ -d "$d" ] && sh ../scripts/shared-prefix.sh stop "$PWD/$d"; done
+      if [ -n "$interrupted" ]; then end_interrupted_run; fi' EXIT
+trap 'interrupted=1; exit 130' INT
+trap 'interrupted=1; exit 143' TERM
 # The tests mostly wait on Wine and on the program's own pacing, not on the
 # processor: twelve at a time keep two cores busy (eight left a fifth of
 # them idle; sixteen were no faster). KV_TEST_JOBS changes it. CTest counts

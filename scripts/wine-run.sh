@@ -39,8 +39,24 @@ KV_ARCH=$(cat "$template/.kv-arch" 2>/dev/null || echo i686)
 . "$kv_root/scripts/prefix-copy.sh"
 
 pfx= tpid= rc=1
+# Kills every process that belongs to the prefix: Wine's processes carry its
+# WINEPREFIX, its server works in its folder.
+end_prefix_processes() {
+    for d in /proc/[0-9]*; do
+        [ "${d#/proc/}" = $$ ] && continue
+        case $(readlink "$d/cwd" 2>/dev/null) in
+        "$pfx" | "$pfx"/*) kill -9 "${d#/proc/}" 2>/dev/null; continue ;;
+        esac
+        if { tr '\0' '\n' < "$d/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$pfx"; then
+            kill -9 "${d#/proc/}" 2>/dev/null
+        fi
+    done
+}
 cleanup() {
-    trap - EXIT INT TERM HUP
+    # The clean-up itself finishes whatever signal comes next (CTest sends
+    # its own when it is interrupted).
+    trap - EXIT
+    trap "" INT TERM HUP
     [ -n "$tpid" ] && kill "$tpid" 2>/dev/null
     if [ -n "${KV_SHARED_PREFIX:-}" ]; then
         exit $rc                # the prefix and its server belong to the fixture
@@ -49,7 +65,19 @@ cleanup() {
         wineserver -k >/dev/null 2>&1
         wineserver -w >/dev/null 2>&1
         [ -n "${KV_SMALL_DRIVE:-}" ] && umount -l "$pfx/drive_d" 2>/dev/null
-        [ -z "${KV_KEEP_PREFIX:-}" ] && rm -rf "$pfx"
+        if [ -z "${KV_KEEP_PREFIX:-}" ]; then
+            rm -rf "$pfx" 2>/dev/null
+            # A server still starting up when the run was interrupted is
+            # missed by -k and -w and writes into the folder while it is
+            # deleted: end whatever still works in the prefix, then again.
+            tries=0
+            while [ -d "$pfx" ] && [ $tries -lt 20 ]; do
+                end_prefix_processes
+                sleep 0.2
+                rm -rf "$pfx" 2>/dev/null
+                tries=$((tries + 1))
+            done
+        fi
     fi
     # The server's folder (TMPDIR points into the prefix's own tmp folder when
     # kept, so only a kept prefix keeps one).
