@@ -33,12 +33,8 @@ rm -rf tmp
 # (CTest may have ended some of them first); then whatever of the run still
 # works is ended and what it left in tmp is deleted. A process of the run
 # carries TMPDIR in that folder, as the last test checks.
-run_pids() {
-    for d in /proc/[0-9]*; do
-        [ "${d#/proc/}" = $$ ] && continue
-        { tr '\0' '\n' < "$d/environ"; } 2>/dev/null | grep -q "^TMPDIR=$PWD/tmp" && echo "${d#/proc/}"
-    done
-}
+. ../scripts/procs.sh
+run_pids() { kv_pids_env "^TMPDIR=$PWD/tmp/"; }
 end_interrupted_run() {
     n=0
     while [ -n "$(run_pids)" ] && [ $n -lt 20 ]; do

@@ -39,17 +39,14 @@ KV_ARCH=$(cat "$template/.kv-arch" 2>/dev/null || echo i686)
 . "$kv_root/scripts/prefix-copy.sh"
 
 pfx= tpid= rc=1
-# Kills every process that belongs to the prefix: Wine's processes carry its
-# WINEPREFIX, its server works in its folder.
+# Kills every process that works in the prefix's folder: its server (whose
+# folder is in the prefix's tmp) and Wine's own programs. This script and
+# the test program work elsewhere.
 end_prefix_processes() {
     for d in /proc/[0-9]*; do
-        [ "${d#/proc/}" = $$ ] && continue
         case $(readlink "$d/cwd" 2>/dev/null) in
-        "$pfx" | "$pfx"/*) kill -9 "${d#/proc/}" 2>/dev/null; continue ;;
+        "$pfx" | "$pfx"/*) kill -9 "${d#/proc/}" 2>/dev/null ;;
         esac
-        if { tr '\0' '\n' < "$d/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$pfx"; then
-            kill -9 "${d#/proc/}" 2>/dev/null
-        fi
     done
 }
 cleanup() {

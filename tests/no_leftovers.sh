@@ -7,13 +7,10 @@
 set -u
 run_tmp=$1
 fail=0
-for d in /proc/[0-9]*; do
-    pid=${d#/proc/}
-    [ "$pid" = $$ ] && continue
-    if { tr "\0" "\n" < "$d/environ"; } 2>/dev/null | grep -q "^TMPDIR=$run_tmp"; then
-        echo "still running: $pid $(tr '\0' ' ' < "$d/cmdline" 2>/dev/null)"
-        fail=1
-    fi
+. "$(dirname "$0")/../scripts/procs.sh"
+for pid in $(kv_pids_env "^TMPDIR=$run_tmp/"); do
+    echo "still running: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null)"
+    fail=1
 done
 left=$(ls -A "$run_tmp" 2>/dev/null)
 if [ -n "$left" ]; then
