@@ -26,15 +26,13 @@ wait "$template" || true
 cd build
 # What a killed run left behind (the last test checks this folder is empty).
 rm -rf tmp
-# The prefixes that the in-process programs share outlive each of them; a
-# run that is interrupted ends them here (their servers would end by
-# themselves within half a minute).
-# After an interruption, each test's own clean-up gets ten seconds to finish
-# (CTest may have ended some of them first); then whatever of the run still
-# works is ended and what it left in tmp is deleted. A process of the run
-# carries TMPDIR in that folder, as the last test checks.
+# An interrupted run ends the prefixes that the in-process programs share
+# (their servers would end by themselves within half a minute), gives each
+# test's own clean-up ten seconds (CTest may have ended some of them first),
+# then ends whatever of the run still works and deletes what it left in tmp.
+# A process of the run carries TMPDIR in that folder, as the last test checks.
 . ../scripts/procs.sh
-run_pids() { kv_pids_env "^TMPDIR=$PWD/tmp/"; }
+run_pids() { kv_pids_env "^TMPDIR=$PWD/tmp(/|\$)"; }
 end_interrupted_run() {
     n=0
     while [ -n "$(run_pids)" ] && [ $n -lt 20 ]; do

@@ -8,7 +8,7 @@ set -u
 run_tmp=$1
 fail=0
 . "$(dirname "$0")/../scripts/procs.sh"
-for pid in $(kv_pids_env "^TMPDIR=$run_tmp/"); do
+for pid in $(kv_pids_env "^TMPDIR=$run_tmp(/|\$)"); do
     echo "still running: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null)"
     fail=1
 done

@@ -37,6 +37,20 @@ void SetOldData(char *dst, const std::vector<std::string> &lines)
     }
 }
 
+// A value entry of HKCU for key\name with the old data given.
+void MakeValueEntry(RegValueEntry *e, const std::string &key, const char *name,
+                    const std::vector<std::string> &old)
+{
+    ClearEntry(e);
+    StoreText(&e->Key, key.c_str(), NAME_CAP);
+    StoreText(&e->ValueName, name, NAME_CAP);
+    StoreOldData(&e->OldData, &e->OldDataSize, old);
+    e->Root = 1;
+}
+
+// A value of each log type, as written back into the registry.
+struct TypeRow { const char *name; int type; std::vector<std::string> lines; DWORD regType; std::string want; };
+
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override
@@ -101,8 +115,7 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
 {
     std::string key = KeyOf("restore");
     MakeKey(key);
-    struct Row { const char *name; int type; std::vector<std::string> lines; DWORD regType; std::string want; };
-    const std::vector<Row> rows = {
+    const TypeRow rows[] = {
         {"S", 0, {"old"}, REG_SZ, std::string("old\0", 4)},
         {"E", 1, {"%TEMP%"}, REG_EXPAND_SZ, std::string("%TEMP%\0", 7)},
         {"M", 2, {"a", "bc"}, REG_MULTI_SZ, std::string("a\0bc\0\0", 6)},
@@ -110,15 +123,11 @@ TEST_F(Registry, RestoreWritesEachTypeIntoAnExistingKey)
         {"B", 4, {"0a 1B,ff"}, REG_BINARY, std::string("\x0A\x1B\xFF", 3)},
         {"", 0, {"default"}, REG_SZ, std::string("default\0", 8)},
     };
-    for (const Row &r : rows) {
+    for (const TypeRow &r : rows) {
         SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
         RegValueEntry e;
-    ClearEntry(&e);
-        StoreText(&e.Key, key.c_str(), NAME_CAP);
-        StoreText(&e.ValueName, r.name, NAME_CAP);
-        StoreOldData(&e.OldData, &e.OldDataSize, r.lines);
+        MakeValueEntry(&e, key, r.name, r.lines);
         StoreOldData(&e.LastOldData, &e.LastOldDataSize, {"never"});
-        e.Root = 1;
         e.Type = r.type;
         RestoreRegistryValue(&e);
         DWORD type;
@@ -133,12 +142,8 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
     std::string key = KeyOf("rollback");
     SetRegString(HKEY_CURRENT_USER, key, "V", "installed");
     RegValueEntry e;
-    ClearEntry(&e);
-    StoreText(&e.Key, key.c_str(), NAME_CAP);
-    StoreText(&e.ValueName, "V", NAME_CAP);
-    StoreOldData(&e.OldData, &e.OldDataSize, {"first"});
+    MakeValueEntry(&e, key, "V", {"first"});
     StoreOldData(&e.LastOldData, &e.LastOldDataSize, {"before last"});
-    e.Root = 1;
     Rollback = 1;
     RestoreRegistryValue(&e);
     DWORD type;
@@ -154,21 +159,16 @@ TEST_F(Registry, RollbackWritesTheLastOldData)
 TEST_F(Registry, RestoreConvertsACopyOfTheOldData)
 {
     std::string key = KeyOf("copy");
-    struct Row { const char *name; int type; std::vector<std::string> lines; DWORD regType; std::string want; };
-    const Row rows[] = {
+    const TypeRow rows[] = {
         {"D", 3, {"7"}, REG_DWORD, std::string("\x07\0\0\0", 4)},
         {"B", 4, {"0a"}, REG_BINARY, std::string("\x0A", 1)},
         {"M", 2, {"a", "b"}, REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
     };
-    for (const Row &r : rows) {
+    for (const TypeRow &r : rows) {
         SetRegString(HKEY_CURRENT_USER, key, r.name, "installed");
         RegValueEntry e;
-        ClearEntry(&e);
-        StoreText(&e.Key, key.c_str(), NAME_CAP);
-        StoreText(&e.ValueName, r.name, NAME_CAP);
-        StoreOldData(&e.OldData, &e.OldDataSize, r.lines);
+        MakeValueEntry(&e, key, r.name, r.lines);
         std::string stored(e.OldData, (size_t)e.OldDataSize + 2);
-        e.Root = 1;
         e.Type = r.type;
         for (int pass = 0; pass < 2; pass++) {
             RestoreRegistryValue(&e);
@@ -184,11 +184,7 @@ TEST_F(Registry, RestoreNeverCreatesAKeyAndRefusesUnknownNumbers)
 {
     std::string key = KeyOf("gone\\sub");
     RegValueEntry e;
-    ClearEntry(&e);
-    StoreText(&e.Key, key.c_str(), NAME_CAP);
-    StoreText(&e.ValueName, "V", NAME_CAP);
-    StoreOldData(&e.OldData, &e.OldDataSize, {"old"});
-    e.Root = 1;
+    MakeValueEntry(&e, key, "V", {"old"});
     RestoreRegistryValue(&e);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, KeyOf("gone")));
 
