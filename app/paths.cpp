@@ -1,4 +1,8 @@
+// Path helpers: the directory search wrappers, the look-up cache, the
+// normaliser, the plain-path tests and file identity.
 #include "paths.h"
+#include "oscalls.h"
+#include "state.h"
 #include "text.h"
 #include <stdlib.h>
 #include <string.h>
@@ -277,26 +281,137 @@ int IsRootPath(const char *path)
     return 0;
 }
 
+// Where the spelling's root ends: "X:\" or "\\server\share\" (0 when the
+// full path has neither, or is a device form).
+static size_t RootLength(const char *full)
+{
+    if (((full[0] >= 'A' && full[0] <= 'Z') || (full[0] >= 'a' && full[0] <= 'z')) && full[1] == ':' &&
+        full[2] == '\\')
+        return 3;
+    if (full[0] != '\\' || full[1] != '\\' || full[2] == '?' || full[2] == '.')
+        return 0;
+    const char *share = strchr(full + 2, '\\');
+    if (!share || share == full + 2 || share[1] == 0 || share[1] == '\\')
+        return 0;
+    const char *end = strchr(share + 1, '\\');
+    return end ? (size_t)(end - full) + 1 : strlen(full);
+}
+
+// Windows 95 and 98 have no hard links, junctions or symbolic links, so one
+// canonical spelling names one file or folder: the full path with every
+// component as its folder stores the long name, upper-cased, on the volume
+// of that serial number. Nothing is opened (a file held exclusively by
+// another program cannot be opened there), and the file index is not used
+// (it lasts only while the file is open).
+static int SpellingIdentity(const char *path, FileIdentity *id)
+{
+    char full[MAX_PATH], *namePart;
+    DWORD n = GetFullPathNameA(path, sizeof full, full, &namePart);
+    if (n == 0 || n >= sizeof full || strpbrk(full, "*?"))
+        return 1;               // a search would take a wildcard for a name
+    size_t rootLen = RootLength(full);
+    if (rootLen == 0)
+        return 1;
+    char *out = id->Spelling;
+    if (CopyTextN(out, sizeof id->Spelling, full, rootLen) != TEXT_FIT ||
+        (out[rootLen - 1] != '\\' && AppendText(out, sizeof id->Spelling, "\\") != TEXT_FIT))
+        return 1;
+    size_t outRoot = strlen(out);   // ends in a backslash
+    DWORD serial = 0;
+    if (!Os.GetVolumeInformationA(out, NULL, 0, &serial, NULL, NULL, NULL, 0))
+        return 1;
+    for (const char *p = full + rootLen; *p;) {
+        const char *end = strchr(p, '\\');
+        size_t len = end ? (size_t)(end - p) : strlen(p);
+        if (len) {
+            char probe[MAX_PATH], longName[MAX_PATH], shortName[14];
+            size_t at = strlen(out);
+            if (out[at - 1] != '\\' && AppendText(out, sizeof id->Spelling, "\\") != TEXT_FIT)
+                return 1;
+            at = strlen(out);
+            if (CopyText(probe, sizeof probe, out) != TEXT_FIT ||
+                CopyTextN(probe + at, sizeof probe - at, p, len) != TEXT_FIT ||
+                LookUpNames(probe, longName, shortName) != 0 ||
+                AppendText(out, sizeof id->Spelling, longName) != TEXT_FIT)
+                return 1;       // missing, or too long to spell whole
+        }
+        p += len;
+        if (*p == '\\')
+            p++;
+    }
+    size_t len = strlen(out);
+    if (len > outRoot && out[len - 1] == '\\')
+        out[--len] = 0;
+    CharUpperBuffA(out, (DWORD)len);
+    id->Volume = serial;
+    id->IndexHigh = id->IndexLow = 0;
+    return 0;
+}
+
 int GetFileIdentity(const char *path, FileIdentity *id)
 {
+    if (PlatformKind != PLATFORM_NT)
+        return SpellingIdentity(path, id);
     // Backup semantics open a folder as well as a file; no access is asked,
     // so a file held open by another program still answers.
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE h = Os.CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return 1;
     BY_HANDLE_FILE_INFORMATION info;
-    int ok = GetFileInformationByHandle(h, &info) != 0;
+    int ok = Os.GetFileInformationByHandle(h, &info) != 0;
     CloseHandle(h);
     if (!ok || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0))
         return 1;
     id->Volume = info.dwVolumeSerialNumber;
     id->IndexHigh = info.nFileIndexHigh;
     id->IndexLow = info.nFileIndexLow;
+    id->Spelling[0] = 0;
     return 0;
 }
 
 int SameIdentity(const FileIdentity *a, const FileIdentity *b)
 {
-    return a->Volume == b->Volume && a->IndexHigh == b->IndexHigh && a->IndexLow == b->IndexLow;
+    return a->Volume == b->Volume && a->IndexHigh == b->IndexHigh && a->IndexLow == b->IndexLow &&
+           strcmp(a->Spelling, b->Spelling) == 0;
+}
+
+int GetFolderEntry(const char *path, FolderEntry *entry)
+{
+    char bare[MAX_PATH];
+    if (CopyText(bare, sizeof bare, path) != TEXT_FIT || strpbrk(bare, "*?"))
+        return 1;
+    size_t len = strlen(bare);
+    while (len > 3 && bare[len - 1] == '\\')
+        bare[--len] = 0;
+    if (IsRootPath(bare))
+        return 1;
+    FindRecord rec;
+    int found = FindFirstEntry(bare, &rec) == 0 && (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (rec.Data.ftCreationTime.dwLowDateTime || rec.Data.ftCreationTime.dwHighDateTime);
+    if (found) {
+        CopyText(entry->Name, sizeof entry->Name, rec.Name);
+        entry->Created = rec.Data.ftCreationTime;
+    }
+    EndFind(&rec);
+    return found ? 0 : 1;
+}
+
+int SameFolderEntry(const FolderEntry *a, const FolderEntry *b)
+{
+    return CompareFileTime(&a->Created, &b->Created) == 0 && TextEqualNoCase(a->Name, b->Name);
+}
+
+int FileFreeToDelete(const char *path)
+{
+    // 95 and 98 know neither delete sharing nor the DELETE right; an
+    // exclusive open there fails exactly while anybody has the file open.
+    HANDLE h = PlatformKind == PLATFORM_NT
+                   ? Os.CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
+                   : Os.CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(h);
+    return 1;
 }

@@ -1,5 +1,6 @@
-// Path and file helpers: the normaliser, existence test, file-name position
-// and the directory search wrappers. No state, no messages.
+// Path and file helpers: the normaliser, existence test, file-name position,
+// the directory search wrappers and file identity. No messages; the identity
+// and the deletion probe follow PlatformKind.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -52,14 +53,39 @@ int IsPlainAbsolutePath(const char *path, int allowPattern);
 // A drive root ("C:\", "C:") or a network share's root ("\\server\share").
 int IsRootPath(const char *path);
 
-// The identity of an existing file or folder: its volume's serial number and
-// its file index, as the system reports them. Two spellings of one folder
-// (8.3 aliases, a share, "\\?\", links followed) give the same identity.
+// The identity of an existing file or folder. On NT: its volume's serial
+// number and its file index, as the system reports them; two spellings of
+// one folder (8.3 aliases, a share, "\\?\", links followed) give the same
+// identity. On Windows 95 and 98, which have no links and keep a file index
+// only while the file is open: the volume's serial number and the canonical
+// spelling (full path, every component's long name, upper-cased); 8.3
+// aliases and case meet there, a share or a SUBST drive does not.
 struct FileIdentity {
     DWORD Volume;
-    DWORD IndexHigh, IndexLow;
+    DWORD IndexHigh, IndexLow;  // NT only; 0 elsewhere
+    char Spelling[MAX_PATH];    // 95 and 98 only; "" on NT
 };
-// 0 = found, 1 = no identity to be had (missing, no access, not supported).
-// Links are followed: the identity is that of what the path reaches.
+// 0 = found, 1 = no identity to be had (missing, no access, not supported,
+// a spelling too long or holding a wildcard). Links are followed: the
+// identity is that of what the path reaches.
 int GetFileIdentity(const char *path, FileIdentity *id);
 int SameIdentity(const FileIdentity *a, const FileIdentity *b);
+
+// A folder's own directory entry: its long name and creation time. On 95
+// and 98 the one mark that a folder seen through a share, a mapped or a
+// SUBST drive has in common with itself; another folder would have to be
+// made under the same name in the same instant to share it. 0 = found; a
+// root, a pattern, a file or a file system without creation times has none.
+struct FolderEntry {
+    char Name[MAX_PATH];
+    FILETIME Created;
+};
+int GetFolderEntry(const char *path, FolderEntry *entry);
+int SameFolderEntry(const FolderEntry *a, const FolderEntry *b);
+
+// Whether the file could be deleted or replaced now as far as its holders go:
+// on NT nobody holds it without delete sharing (asked with DELETE access and
+// every sharing); on 95 and 98, which delete or rename no open file, nobody
+// holds it at all (asked by an exclusive open). 0 = held or missing, with the
+// open's last error.
+int FileFreeToDelete(const char *path);

@@ -1,8 +1,12 @@
+// Files replaced or deleted at the next restart (MoveFileEx on NT,
+// WININIT.INI elsewhere), and the restart itself.
 #include "pending.h"
+#include "oscalls.h"
 #include "paths.h"
 #include "state.h"
 #include "text.h"
 #include "wholefile.h"
+#include "wow64.h"
 #include "../engine/files.h"
 #include "../log/refusals.h"
 #include "../resources/resource.h"
@@ -62,12 +66,9 @@ int ReplaceFileLater(const char *source, const char *target)
     if (Preview) {
         // Nothing is copied or recorded: a target held without delete
         // sharing would be staged for the restart.
-        HANDLE h = CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        int unheld = FileFreeToDelete(target);
         DWORD error = GetLastError();
-        int held = h == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
+        int held = !unheld && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         RemoveFile(source);     // counted as gone, as the real run removes it
         return held ? REPLACE_STAGED : REPLACE_DONE;
     }
@@ -113,7 +114,12 @@ int ReplaceFileLater(const char *source, const char *target)
     if (PlatformKind == PLATFORM_NT) {
         // The target still exists at the restart: without leave to replace
         // it the rename would be dropped and the backup never put back.
-        recorded = MoveFileExA(shortStaging, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
+        // Under WoW64 the 64-bit system applies the record: it names
+        // SysWOW64 where this process sees System32.
+        char from[INV_PATH_CAP], to[INV_PATH_CAP];
+        recorded = NativeSystemPath(from, sizeof from, shortStaging) >= 0 &&
+                   NativeSystemPath(to, sizeof to, target) >= 0 &&
+                   Os.MoveFileExA(from, to, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
     } else {
         char ini[PATH_CAP];
         recorded = WindowsDirFile(ini, sizeof ini, "WININIT.INI") &&
@@ -133,18 +139,26 @@ void DeleteAtRestart(const char *path)
     if (Preview)
         return;
     if (PlatformKind == PLATFORM_NT) {
-        MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        char native[INV_PATH_CAP];
+        if (NativeSystemPath(native, sizeof native, path) >= 0)
+            Os.MoveFileExA(native, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
         return;
     }
     if (!FitsInRecord(path)) {
         RecordRefusal("FILE", path, "BAD-PATH", 0);
         return;
     }
+    // WININIT.INI is carried out before the long-name file system starts:
+    // a long name there is passed over and the file stays.
+    char shortPath[PATH_CAP];
+    if (CopyText(shortPath, sizeof shortPath, path) != TEXT_FIT)
+        return;
+    NormalizePath(shortPath, sizeof shortPath, 0);
     char ini[PATH_CAP];
     if (!WindowsDirFile(ini, sizeof ini, "WININIT.INI"))
         return;
     char line[PATH_CAP + 32];
-    if (FormatText(line, sizeof line, "NUL=%s\r\n", path) != TEXT_FIT)
+    if (FormatText(line, sizeof line, "NUL=%s\r\n", shortPath) != TEXT_FIT)
         return;
     // The line goes to the end of the file, whatever section comes last;
     // the file is written beside itself and swapped in whole.

@@ -2,6 +2,7 @@
 // identity, worked out once, so that a check costs one identity look-up of
 // the folder asked about and a walk over a few dozen records.
 #include "protect.h"
+#include "oscalls.h"
 #include "paths.h"
 #include "state.h"
 #include "text.h"
@@ -13,6 +14,8 @@ struct ProtectedFolder {
     char Long[PATH_CAP];        // long form, no trailing backslash (roots keep theirs)
     FileIdentity Id;
     int HasId;
+    FolderEntry Entry;          // 95 and 98 only (see EntryOfProtected)
+    int HasEntry;
 };
 
 static ProtectedFolder *Folders;
@@ -58,6 +61,7 @@ static void AddOne(const char *longForm)
     ProtectedFolder *f = &Folders[FolderCount++];
     CopyText(f->Long, sizeof f->Long, longForm);
     f->HasId = GetFileIdentity(longForm, &f->Id) == 0;
+    f->HasEntry = PlatformKind != PLATFORM_NT && GetFolderEntry(longForm, &f->Entry) == 0;
 }
 
 // Adds the folder and every folder above it: removing a parent would take
@@ -120,12 +124,37 @@ static const char *const FolderVariables[] = {
     "USERPROFILE", "APPDATA", "LOCALAPPDATA", "TEMP", "TMP",
 };
 
+// Where the shell cannot name Program Files or Common Files (shell32 before
+// 5.0, as on Windows 95, 98 and NT 4.0, has no SHGetFolderPathA, and its
+// SHGetSpecialFolderPathA knows neither), the system's own record of them:
+// a REG_SZ value that is a plain absolute path, and nothing else.
+static void RegistryFolder(const char *value, char *out, size_t cap)
+{
+    out[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0, size = (DWORD)cap - 1;
+    LONG rc = Os.RegQueryValueExA(key, value, NULL, &type, (BYTE *)out, &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ || size == 0 || size >= cap) {
+        out[0] = 0;
+        return;
+    }
+    out[size] = 0;
+    // The text and at most its own NUL: nothing cut, nothing after it.
+    size_t len = strlen(out);
+    if (len + 1 < size || !IsPlainAbsolutePath(out, 0))
+        out[0] = 0;
+}
+
 static void AddShellFolders(void)
 {
     HMODULE shell = LoadSystemLibrary("SHELL32.DLL");
-    FolderPathFn folderPath = shell ? (FolderPathFn)(void *)GetProcAddress(shell, "SHGetFolderPathA") : NULL;
+    FolderPathFn folderPath = shell ? (FolderPathFn)(void *)Os.GetProcAddress(shell, "SHGetFolderPathA") : NULL;
     SpecialPathFn specialPath =
-        shell ? (SpecialPathFn)(void *)GetProcAddress(shell, "SHGetSpecialFolderPathA") : NULL;
+        shell ? (SpecialPathFn)(void *)Os.GetProcAddress(shell, "SHGetSpecialFolderPathA") : NULL;
     for (int csidl : ShellFolders) {
         char path[MAX_PATH + 1] = "";
         if (folderPath) {
@@ -135,6 +164,10 @@ static void AddShellFolders(void)
             path[0] = 0;
         }
         path[MAX_PATH] = 0;
+        if (!path[0] && csidl == CSIDL_PROGRAM_FILES)
+            RegistryFolder("ProgramFilesDir", path, sizeof path);
+        else if (!path[0] && csidl == CSIDL_PROGRAM_FILES_COMMON)
+            RegistryFolder("CommonFilesDir", path, sizeof path);
         AddWithParents(path);
     }
     if (shell)
@@ -153,7 +186,7 @@ static void AddProfiles(void)
     char dir[MAX_PATH] = "";
     HMODULE userenv = LoadSystemLibrary("USERENV.DLL");
     ProfilesDirFn profilesDir =
-        userenv ? (ProfilesDirFn)(void *)GetProcAddress(userenv, "GetProfilesDirectoryA") : NULL;
+        userenv ? (ProfilesDirFn)(void *)Os.GetProcAddress(userenv, "GetProfilesDirectoryA") : NULL;
     DWORD size = sizeof dir;
     if (!profilesDir || !profilesDir(dir, &size))
         dir[0] = 0;
@@ -192,7 +225,7 @@ static void AddSystemFolders(void)
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
     static const char *const more[] = {"GetSystemWindowsDirectoryA", "GetSystemWow64DirectoryA"};
     for (const char *name : more) {
-        DirFn fn = kernel ? (DirFn)(void *)GetProcAddress(kernel, name) : NULL;
+        DirFn fn = kernel ? (DirFn)(void *)Os.GetProcAddress(kernel, name) : NULL;
         n = fn ? fn(path, sizeof path) : 0;
         if (n && n < sizeof path)
             AddWithParents(path);
@@ -264,10 +297,27 @@ static int SameText(const char *path, const char *longForm)
     return len == want && TextEqualNoCaseN(path, longForm, len);
 }
 
+// Windows 95 and 98 offer nothing that sees through a share, a mapped or a
+// SUBST drive to the folder it shows, and the spelling identity does not:
+// there a folder with a protected folder's directory entry is taken for it.
+// A look-alike made in the same instant would only be kept.
+static int EntryOfProtected(const char *path)
+{
+    FolderEntry entry;
+    if (GetFolderEntry(path, &entry) != 0)
+        return 0;
+    for (int i = 0; i < FolderCount; i++)
+        if (Folders[i].HasEntry && SameFolderEntry(&entry, &Folders[i].Entry))
+            return 1;
+    return 0;
+}
+
 int IsProtectedFolder(const char *path)
 {
     BuildWhenNeeded();
     if (IsRootPath(path))
+        return 1;
+    if (PlatformKind != PLATFORM_NT && EntryOfProtected(path))
         return 1;
     FileIdentity id;
     if (GetFileIdentity(path, &id) == 0) {

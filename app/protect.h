@@ -3,9 +3,10 @@
 // rather than how they are spelt; and the link test for removals.
 #pragma once
 
-// Whether path names a protected folder: by file identity (volume serial and
-// file index), or by the long form of its text where the system gives no
-// identity. A path too long to check counts as protected. The set is built
+// Whether path names a protected folder: by file identity (see paths.h),
+// on Windows 95 and 98 also by its directory entry (name and creation time,
+// for shares and drives that show another folder), or by the long form of
+// its text where the system gives no identity. A path too long to check counts as protected. The set is built
 // at the first call and again whenever the System directory or the temporary
 // copy's path has changed since.
 int IsProtectedFolder(const char *path);

@@ -1,4 +1,7 @@
+// The temporary copy of the program, the removal of its own file, and the
+// clean-up run of the copy.
 #include "relocate.h"
+#include "oscalls.h"
 #include "paths.h"
 #include "pending.h"
 #include "state.h"
@@ -52,6 +55,45 @@ static HANDLE CreateUniqueCopy(const char *dir, char *out, size_t cap)
     return INVALID_HANDLE_VALUE;
 }
 
+// Whether the two files hold the same bytes, read from their starts.
+static int SameBytes(HANDLE a, HANDLE b)
+{
+    static char bufA[32 * 1024], bufB[32 * 1024];
+    for (;;) {
+        DWORD gotA = 0, gotB = 0;
+        if (!ReadFile(a, bufA, sizeof bufA, &gotA, NULL) || !ReadFile(b, bufB, sizeof bufB, &gotB, NULL) ||
+            gotA != gotB || memcmp(bufA, bufB, gotA) != 0)
+            return 0;
+        if (gotA == 0)
+            return 1;
+    }
+}
+
+// Whether hold, the copy opened again after it was closed, is still the copy
+// this run made. NT answers by the file index. Windows 95 and 98 keep an
+// index only while a file is open and have no other lasting identity than
+// the spelling, which a replacement keeps: there the held copy must hold the
+// program's own bytes, so that what is started is the program whatever
+// happened to the name in between.
+static int StillOurCopy(HANDLE hold, const char *path, const FileIdentity *made, const char *own)
+{
+    if (PlatformKind == PLATFORM_NT) {
+        BY_HANDLE_FILE_INFORMATION info;
+        return Os.GetFileInformationByHandle(hold, &info) && info.dwVolumeSerialNumber == made->Volume &&
+               info.nFileIndexHigh == made->IndexHigh && info.nFileIndexLow == made->IndexLow;
+    }
+    FileIdentity now;
+    if (GetFileIdentity(path, &now) != 0 || !SameIdentity(&now, made))
+        return 0;
+    HANDLE in = CreateFileA(own, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+    if (in == INVALID_HANDLE_VALUE)
+        return 0;
+    int same = SameBytes(hold, in);
+    CloseHandle(in);
+    return same;
+}
+
 void MakeTempCopy(void)
 {
     TempCopyPath[0] = 0;
@@ -68,14 +110,12 @@ void MakeTempCopy(void)
     int whole = FillCopy(h, own) && GetFileIdentity(path, &made) == 0;
     CloseHandle(h);
     // Opened again for reading only, denying writers; it must still be the
-    // file this run made.
-    HANDLE hold = whole ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, NULL)
+    // file this run made. Through the table, where a test plays another
+    // program that swaps a file in between the two opens.
+    HANDLE hold = whole ? Os.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, NULL)
                         : INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (hold == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(hold, &info) ||
-        info.dwVolumeSerialNumber != made.Volume || info.nFileIndexHigh != made.IndexHigh ||
-        info.nFileIndexLow != made.IndexLow) {
+    if (hold == INVALID_HANDLE_VALUE || !StillOurCopy(hold, path, &made, own)) {
         if (hold != INVALID_HANDLE_VALUE)
             CloseHandle(hold);
         DeleteFileA(path);      // ours, made by CREATE_NEW above

@@ -1,5 +1,7 @@
+// Start-up and run flow (see runflow.h).
 #include "runflow.h"
 #include "background.h"
+#include "oscalls.h"
 #include "paths.h"
 #include "pending.h"
 #include "relocate.h"
@@ -147,7 +149,7 @@ static void LoadCtl3d(void)
     }
 }
 
-static void AskForLog(void)
+void AskForLog(void)
 {
     char description[PATH_CAP];
     LoadMessage(1, description, sizeof description);
@@ -158,14 +160,16 @@ static void AskForLog(void)
     memcpy(filter + d + 1, "install.log\0", 13);
     char file[PATH_CAP] = "INSTALL.LOG";
     OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof ofn;
+    // The size of Windows 95, 98 and NT 4.0, whose dialog refuses any other;
+    // later systems take it too and at most leave out the places bar.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.hwndOwner = MainWindow;
     ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = sizeof file;
     ofn.Flags = OFN_FILEMUSTEXIST;
-    if (GetOpenFileNameA(&ofn))
+    if (Os.GetOpenFileNameA(&ofn))
         CopyText(LogPath, sizeof LogPath, file);
     else
         LogPath[0] = 0;

@@ -14,6 +14,9 @@ void ChooseDefaultLog(char *text, size_t cap);
 // CleanupMode, Preview, ReportWanted, ExitCodeWanted and WindowTitle, and copies the rest (the log path, or in a
 // clean-up run everything after the options) into rest.
 void ParseOptions(const char *text, char *rest, size_t restCap);
+// Asks for the log with the open-file dialog: LogPath becomes the file
+// chosen, or empty.
+void AskForLog(void);
 // The whole program; the result is the exit code: 0, or with /E the
 // run's result as deployment tools read it.
 int RunProgram(HINSTANCE instance, const char *commandLine);

@@ -10,6 +10,10 @@ enum { TEXT_FIT = 0, TEXT_CUT = 1 };
 int CopyText(char *dst, size_t cap, const char *src);
 int CopyTextN(char *dst, size_t cap, const char *src, size_t n);
 int AppendText(char *dst, size_t cap, const char *src);
+// A printf-like formatter of its own (the program links no C run-time): %d
+// %i %u %x %X %c %s %% with the flags '-' and '0', a width, a precision
+// ('*' for either) and the size 'l'. Any other conversion ends the text
+// there and reports TEXT_CUT.
 int FormatText(char *dst, size_t cap, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
 // Replaces the first "%s" of fmt by arg (no other conversion is interpreted,

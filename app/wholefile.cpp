@@ -1,8 +1,10 @@
 // Whole-file replacement (see wholefile.h).
 #include "wholefile.h"
+#include "oscalls.h"
 #include "paths.h"
 #include "state.h"
 #include "text.h"
+#include "wow64.h"
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,11 +34,15 @@ int SwapInFile(const char *tmp, const char *target, int stageHeld)
         return WHOLE_FAILED;
     }
     if (PlatformKind == PLATFORM_NT) {
-        if (MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (Os.MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return WHOLE_DONE;
         DWORD error = GetLastError();
+        // Under WoW64 the record names SysWOW64 where this process sees
+        // System32: the 64-bit system applies it.
+        char from[MAX_PATH], to[MAX_PATH];
         if (stageHeld && (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
-            MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+            NativeSystemPath(from, sizeof from, tmp) >= 0 && NativeSystemPath(to, sizeof to, target) >= 0 &&
+            Os.MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
             return WHOLE_STAGED;
         DeleteFileA(tmp);
         return WHOLE_FAILED;

@@ -83,7 +83,8 @@ void ForgetPreviewGone(void)
 }
 
 // Whether DeleteFileA would succeed now: the file is there, and nobody holds
-// it without delete sharing. The last error is set as the call would set it.
+// it in a way that stops the deletion (see FileFreeToDelete). The last error
+// is set as the call would set it.
 int WouldDeleteFile(const char *path)
 {
     if (PreviewGone(path)) {
@@ -97,11 +98,8 @@ int WouldDeleteFile(const char *path)
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
-    HANDLE h = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE)
+    if (!FileFreeToDelete(path))
         return 0;
-    CloseHandle(h);
     MarkPreviewGone(path);
     return 1;
 }

@@ -14,7 +14,8 @@ int PathGoneNow(const char *path);
 // Empties the set (the end of the run).
 void ForgetPreviewGone(void);
 // Whether DeleteFileA would succeed now: the file is there and nobody holds
-// it without delete sharing; then it joins the set. The last error is set
+// it in a way that stops the deletion (without delete sharing on NT, at all
+// on 95 and 98); then it joins the set. The last error is set
 // as the call would set it.
 int WouldDeleteFile(const char *path);
 // Whether RemoveDirectoryA would succeed after the deletions counted: every

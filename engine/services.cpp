@@ -1,7 +1,9 @@
+// Services, virtual-device lines in SYSTEM.INI and self-registered servers.
 #include "services.h"
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
+#include "../app/oscalls.h"
 #include "../app/paths.h"
 #include "../app/state.h"
 #include "../app/text.h"
@@ -11,7 +13,13 @@
 
 int DeleteServiceByName(const char *name)
 {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    // Windows 95 and 98 have no service control manager (advapi32 holds
+    // stubs): the uninstall does not ask, see DeleteServices.
+    if (PlatformKind != PLATFORM_NT) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    SC_HANDLE manager = Os.OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (!manager)
         return 0;
     int done = 0;
@@ -64,7 +72,7 @@ static int SafeToRewrite(const char *bytes, long size)
 static int PutInPlace(const char *newFile, const char *target, const char *dir)
 {
     if (PlatformKind == PLATFORM_NT)
-        return MoveFileExA(newFile, target, MOVEFILE_REPLACE_EXISTING) != 0;
+        return Os.MoveFileExA(newFile, target, MOVEFILE_REPLACE_EXISTING) != 0;
     // The other platforms have no replacing move: keep the old file aside
     // until the new one has its name.
     char keep[MAX_PATH];

@@ -193,8 +193,17 @@ static void DeleteServices(void)
         ServiceEntry *s = ENTRY_AT(ServiceEntry, ServiceList, i);
         if (TakeOrSkip("SERVICE", s->Selected, s->InstallNo, s->Name)) {
             ShowText(P_SERVICE, s->Name);
-            int done = DeleteServiceByName(s->Name);
-            AddResultRow("SERVICE", s->InstallNo, s->Name, ACT_STOP_DELETE, done, GetLastError(), NULL);
+            if (PlatformKind == PLATFORM_NT) {
+                int done = DeleteServiceByName(s->Name);
+                AddResultRow("SERVICE", s->InstallNo, s->Name, ACT_STOP_DELETE, done, GetLastError(), NULL);
+            } else {
+                // Windows 95 and 98 have no services (advapi32 holds stubs):
+                // the entry is shown and reported as skipped, and the report
+                // lists it as left, rather than claimed gone.
+                AddRow("SERVICE", s->InstallNo, s->Name, ACT_NONE, OUT_SKIPPED, "UNSUPPORTED", NULL);
+            }
+            // A stopping service gets time before its files go; the pause is
+            // also the user's moment to cancel before any file does.
             if (!Preview)
                 PumpMessages(SERVICE_WAIT_MS);
         }

@@ -5,6 +5,7 @@
 #include "inventory.h"
 #include "readstate.h"
 #include "refusals.h"
+#include "../app/oscalls.h"
 #include "../app/paths.h"
 #include "../app/text.h"
 #include "../ui/messages.h"
@@ -12,8 +13,6 @@
 #include <string.h>
 
 // --- the current line ------------------------------------------------------
-
-SC_HANDLE(WINAPI *OpenServiceManager)(LPCSTR, LPCSTR, DWORD) = OpenSCManagerA;
 
 static HFILE LogFile = HFILE_ERROR;
 char Line[LINE_CAP];
@@ -253,7 +252,7 @@ static int ReadEntries(char *installRootDir)
         ReadHeaderTags();
         if (PlatformKind == PLATFORM_NT && !AdminChecked && IsMarker("User Rights: Admin")) {
             AdminChecked = 1;
-            SC_HANDLE manager = OpenServiceManager(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+            SC_HANDLE manager = Os.OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
             if (!manager) {
                 ShowReaderMessage(25, 67);
                 return 1;

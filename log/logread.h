@@ -5,10 +5,6 @@
 #include <stddef.h>
 #include "linereader.h"
 
-// The service control manager opener of the administrator check; tests
-// put a double here to play a user without administrator rights.
-extern SC_HANDLE(WINAPI *OpenServiceManager)(LPCSTR machine, LPCSTR database, DWORD access);
-
 // Reads the installation log into the inventory (the lists must exist).
 // Result 0: the inventory is built. 1: the run must end; the reader has
 // already told the user why. installRootDir (PATH_CAP bytes) is filled.

@@ -4,6 +4,7 @@
 #include "readstate.h"
 #include "refusals.h"
 #include "../app/paths.h"
+#include "../app/state.h"
 #include "../app/text.h"
 #include <string.h>
 
@@ -76,6 +77,8 @@ int ContainsDir(const char *dir, const char *directory)
 enum { CLASS_DIRS = 3, DIR_CACHE = 16 };
 static FileIdentity ClassIds[CLASS_DIRS];
 static int ClassIdKnown[CLASS_DIRS];
+static FolderEntry ClassEntries[CLASS_DIRS];    // 95 and 98 only
+static int ClassEntryKnown[CLASS_DIRS];
 static char ClassLong[CLASS_DIRS][INV_PATH_CAP];
 static int ClassIdsMade, ClassLongMade;
 // Directories already classified during this reading (nothing on disk
@@ -95,8 +98,11 @@ static void PrepareClassification(void)
 static void MakeClassIds(void)
 {
     const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
-    for (int i = 0; i < CLASS_DIRS; i++)
+    for (int i = 0; i < CLASS_DIRS; i++) {
         ClassIdKnown[i] = dirs[i][0] && GetFileIdentity(dirs[i], &ClassIds[i]) == 0;
+        ClassEntryKnown[i] = PlatformKind != PLATFORM_NT && dirs[i][0] &&
+                             GetFolderEntry(dirs[i], &ClassEntries[i]) == 0;
+    }
     ClassIdsMade = 1;
 }
 
@@ -113,12 +119,22 @@ static void MakeClassLong(void)
 
 // Whether dir is the Windows, System or WIN32S directory, by identity: an
 // 8.3 alias, a share or a link to one of them cannot pass for another folder.
+// On 95 and 98, whose identity does not see through a share or another
+// drive, also by the folder's directory entry (see GetFolderEntry).
 static int ClassifyDirectory(const char *dir)
 {
     const char *dirs[CLASS_DIRS] = {WindowsDir, SystemDir, Win32sDir};
     for (int i = 0; i < CLASS_DIRS; i++)
         if (dirs[i][0] && TextEqualNoCase(dir, dirs[i]))
             return 1;
+    FolderEntry entry;
+    if (PlatformKind != PLATFORM_NT && GetFolderEntry(dir, &entry) == 0) {
+        if (!ClassIdsMade)
+            MakeClassIds();
+        for (int i = 0; i < CLASS_DIRS; i++)
+            if (ClassEntryKnown[i] && SameFolderEntry(&entry, &ClassEntries[i]))
+                return 1;
+    }
     FileIdentity id;
     if (GetFileIdentity(dir, &id) == 0) {
         if (!ClassIdsMade)

@@ -10,8 +10,11 @@ cd "$(dirname "$0")/.."
 . scripts/arch.sh
 kv_configure
 progs=$(cd tests && ls test_e2e_*.cpp test_*_e2e.cpp | sed 's/\.cpp$//')
+[ "$KV_ARCH" = i686 ] || progs=$(echo "$progs" | grep -v wow64)
 cmake --build build --target uninstal kvtools $progs
 sh scripts/make-wine-template.sh build/wine-template
+# The WoW64 program runs only in the 64-bit prefix (i686 build).
+[ "$KV_ARCH" = i686 ] && sh scripts/make-wine-template.sh build/wine-template-wow64 wow64
 work=$(mktemp -d "$PWD/build/mutants.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT
@@ -22,7 +25,8 @@ cp -a build/bin/. "$work/bin/"
 cp build/bin/kv_mutant.exe "$work/bin/UNINSTAL.EXE"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 run() { # program mode [filter]
-    KV_MUTANT=$2 KV_MUTANT_RAN=${4:-} sh scripts/wine-run.sh "$PWD/build/wine-template" \
+    case $1 in *wow64*) wow=1 ;; *) wow= ;; esac
+    KV_WOW64=$wow KV_MUTANT=$2 KV_MUTANT_RAN=${4:-} sh scripts/wine-run.sh "$PWD/build/wine-template" \
         "$work/bin/$1.exe" ${3:+--gtest_filter=$3} 2>&1 || true
 }
 bad=0 checked=0

@@ -3,14 +3,20 @@
 # 64-bit where the kernel runs no 32-bit code: scripts/arch.sh), used as the
 # template that every test and the demo copy (copying is far cheaper than
 # wineboot).
+# usage: make-wine-template.sh DIR [wow64]
+# wow64: a 64-bit prefix for the i686 build, as 64-bit Windows runs 32-bit
+# programs (System32 and HKLM\Software redirected for them).
 # Never touches the user's own prefix or home: HOME points into the prefix.
 set -eu
+[ "${2:-}" = wow64 ] && KV_ARCH=wow64
 . "$(dirname "$0")/arch.sh"
+kind=$KV_ARCH
+[ -n "$kv_wow64" ] && kind=wow64
 dir=$1
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)     # Wine wants an absolute prefix path
 stamp="$dir/.kv-template"
-want="$(wine --version 2>/dev/null || echo none) v5 $WINEARCH"
+want="$(wine --version 2>/dev/null || echo none) v5 $kind"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
     exit 0
 fi
@@ -20,7 +26,12 @@ mkdir -p "$dir/home" "$dir/.tmp"
 export WINEPREFIX="$dir" WINEDEBUG=-all HOME="$dir/home" TMPDIR="$dir/.tmp"
 export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-wineboot -i >/dev/null 2>&1 || true
+if [ -n "$kv_wow64" ]; then
+    # The 64-bit loader makes the prefix, its syswow64 from Debian's wine32.
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+else
+    wineboot -i >/dev/null 2>&1 || true
+fi
 wineserver -w
 # Null display driver: no X server needed, and no window manager delays.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
@@ -42,7 +53,8 @@ fi
 for link in "$dir"/drive_c/users/*/*; do
     if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
 done
-if [ ! -f "$dir/system.reg" ] || [ ! -d "$dir/drive_c/windows/system32" ]; then
+if [ ! -f "$dir/system.reg" ] || [ ! -d "$dir/drive_c/windows/system32" ] ||
+    { [ -n "$kv_wow64" ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ]; }; then
     echo "make-wine-template: wineboot did not create a usable prefix (is wine32:i386 installed?)" >&2
     exit 1
 fi
@@ -55,5 +67,5 @@ rm -rf "$dir/.tmp" "$dir/wineserver"
     -o -iname '*.drv' -o -iname '*.sys' -o -iname '*.nls' -o -iname '*.acm' -o -iname '*.cpl' \
     -o -iname '*.ocx' -o -iname '*.ds' -o -iname '*.tlb' -o -iname '*.msstyles' -o -iname '*.ax' \
     -o -iname '*.com' -o -iname '*.vxd' -o -iname '*.mui' \) \) -print) > "$dir/.kv-copy"
-echo "$KV_ARCH" > "$dir/.kv-arch"
+echo "$kind" > "$dir/.kv-arch"
 echo "$want" > "$stamp"

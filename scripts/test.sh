@@ -11,7 +11,13 @@ kv_configure
 # (the first test, wine_template, then finds it ready, or makes it and says
 # why it could not). Configuring first: a build folder of another
 # architecture is deleted there.
-sh scripts/make-wine-template.sh "$PWD/build/wine-template" >build/wine-template.log 2>&1 &
+{
+    sh scripts/make-wine-template.sh "$PWD/build/wine-template"
+    # The i686 build also runs in a 64-bit prefix, as on 64-bit Windows.
+    if [ "$KV_ARCH" = i686 ]; then
+        sh scripts/make-wine-template.sh "$PWD/build/wine-template-wow64" wow64
+    fi
+} >build/wine-template.log 2>&1 &
 template=$!
 cmake --build build
 if [ "$KV_ARCH" != i686 ]; then
@@ -65,5 +71,17 @@ if grep -q '^The following tests did not run:' ctest.log; then
         echo "test: a test did not run (skipped); that is a failure"
         [ "$rc" != 0 ] || rc=1
     fi
+fi
+# What was tested, and the count, as the last lines.
+if [ "$KV_ARCH" = i686 ]; then
+    echo "test: tested the shipped i686 UNINSTAL.EXE and its 32-bit test programs under 32-bit Wine" \
+         "($(wine --version)), in 32-bit prefixes and in 64-bit ones (WoW64)"
+else
+    echo "test: tested the x86_64 twin (KV_ARCH=x86_64) under 64-bit Wine, not the shipped i686 UNINSTAL.EXE"
+fi
+total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' ctest.log | tail -n 1)
+if [ -n "$total" ]; then
+    set -- $total
+    echo "$(($2 - $1)) passed, $1 failed"
 fi
 exit "$rc"

@@ -8,7 +8,7 @@
 # KV_SHARED_PREFIX=DIR runs in the prefix that scripts/shared-prefix.sh keeps
 # running there (for in-process test programs, one at a time): no copy, and
 # only the program itself is ended.
-# KV_WINVER: see below. KV_TIMEOUT: seconds before the program is ended (default 270, below the
+# KV_WOW64=1: see below. KV_WINVER: see below. KV_TIMEOUT: seconds before the program is ended (default 270, below the
 # 300 s CTest gives each test, so this script and not CTest does the ending).
 # KV_SMALL_DRIVE=SIZE (tmpfs size, "2m" say): drive D: of the copy is a fresh
 # file system of that size, for full-disk tests. It is mounted in a private
@@ -29,6 +29,9 @@ if [ -n "${KV_SMALL_DRIVE:-}" ] && [ -z "${KV_MOUNT_NS:-}" ]; then
     exit 77
 fi
 template=$1; shift
+# KV_WOW64=1: the 64-bit prefix made beside the template for the i686 build
+# (TEMPLATE-wow64), where a 32-bit program runs as on 64-bit Windows.
+[ -n "${KV_WOW64:-}" ] && template=$template-wow64
 if [ ! -f "$template/.kv-template" ]; then
     echo "wine-run: no template prefix at $template" >&2
     exit 2

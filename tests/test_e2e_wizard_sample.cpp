@@ -224,7 +224,7 @@ TEST(WizardPages, CancelDuringTheRunStopsItAndReportsFailure)
     RemoveTreeForTest(App);
 }
 
-// The suite runs this program again as Windows 98 and NT 4.0 (KV_WINVER):
+// The suite runs this program again as Windows 95, 98 and NT 4.0 (KV_WINVER):
 // the version must really be the one Wine was asked for.
 TEST(WizardPages, RunsOnTheWindowsVersionAskedFor)
 {
@@ -233,7 +233,11 @@ TEST(WizardPages, RunsOnTheWindowsVersionAskedFor)
     ASSERT_TRUE(GetVersionExA(&v));
     const char *want = getenv("KV_WINVER");
     std::string ver = want ? want : "";
-    if (ver == "win98") {
+    if (ver == "win95") {
+        EXPECT_EQ((DWORD)VER_PLATFORM_WIN32_WINDOWS, v.dwPlatformId);
+        EXPECT_EQ(4u, v.dwMajorVersion);
+        EXPECT_EQ(0u, v.dwMinorVersion);
+    } else if (ver == "win98") {
         EXPECT_EQ((DWORD)VER_PLATFORM_WIN32_WINDOWS, v.dwPlatformId);
         EXPECT_EQ(4u, v.dwMajorVersion);
         EXPECT_EQ(10u, v.dwMinorVersion);

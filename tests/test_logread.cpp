@@ -363,7 +363,7 @@ TEST_F(LogRead, AdministratorCheck)
     for (const Row &r : rows) {
         ResetInventory();
         PlatformKind = r.platform;
-        OpenServiceManager = r.open;
+        Os.OpenSCManagerA = r.open;
         calls = 0;
         std::vector<SeenBox> boxes;
         EXPECT_EQ(r.result, ReadLogText(dir, log, &boxes)) << r.name;
@@ -379,7 +379,7 @@ TEST_F(LogRead, AdministratorCheck)
             EXPECT_EQ(1, ServiceList.Count) << r.name;
         }
     }
-    OpenServiceManager = OpenSCManagerA;
+    UseSystemCalls();
 }
 
 TEST_F(LogRead, CarriageReturnsAloneGiveTheSameInventory)

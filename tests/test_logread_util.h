@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "app/oscalls.h"
 #include "app/state.h"
 #include "log/dump.h"
 #include "log/inventory.h"
@@ -74,7 +75,7 @@ inline void ResetInventory()
     PlatformKind = PLATFORM_OTHER;
     Version4OrLater = 1;
     MainWindow = NULL;
-    OpenServiceManager = OpenSCManagerA;
+    UseSystemCalls();
 }
 
 // Reads the log at path; boxes receives the message boxes it showed.

@@ -36,6 +36,8 @@ class Protect : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Identities by file index, as NT gives them (test_win95 has the others).
+        PlatformKind = PLATFORM_NT;
         SystemDir[0] = 0;
         TempCopyPath[0] = 0;
         Rollback = 0;

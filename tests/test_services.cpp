@@ -2,6 +2,7 @@
 // service program (tools/kv_service.cpp) run by Wine's service manager.
 #include <gtest/gtest.h>
 #include "kvtest.h"
+#include "app/state.h"
 #include "engine/services.h"
 
 namespace {
@@ -73,6 +74,7 @@ void Cleanup(const std::string &name)
 
 TEST(Services, ServiceIsStoppedAndDeleted)
 {
+    PlatformKind = PLATFORM_NT;     // the only platform with services
     std::string dir = ScratchDir("svc");
     struct Row { const char *name; bool start; bool noStop; const char *log; };
     const Row rows[] = {
@@ -96,6 +98,7 @@ TEST(Services, ServiceIsStoppedAndDeleted)
 
 TEST(Services, MissingServiceChangesNothing)
 {
+    PlatformKind = PLATFORM_NT;     // the only platform with services
     std::string dir = ScratchDir("svc_missing");
     ASSERT_TRUE(CreateTestService("KvBystander", dir + "\\b.log", false));
     ASSERT_TRUE(Start("KvBystander"));
