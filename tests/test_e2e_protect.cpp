@@ -35,15 +35,17 @@ void ListTree(const std::string &dir, std::map<std::string, DWORD> &out)
     FindClose(h);
 }
 
-// The machine outside the product folder and the uninstaller's own copies.
+// The machine outside the product folder and the uninstaller's own copies
+// (on 95 and 98 the temporary copy's deletion is recorded in WININIT.INI).
 std::map<std::string, DWORD> Machine(const std::string &product)
 {
     std::map<std::string, DWORD> all, kept;
     ListTree("C:", all);
+    const bool nt = (GetVersion() & 0x80000000u) == 0;
     for (const auto &e : all) {
         const std::string &p = e.first;
         if (p.compare(0, product.size(), product) == 0 || p.find("\\KVR") != std::string::npos ||
-            p.find("C:\\kvtest\\e2ep_bin") == 0)
+            p.find("C:\\kvtest\\e2ep_bin") == 0 || (!nt && lstrcmpiA(p.c_str(), "C:\\windows\\WININIT.INI") == 0))
             continue;
         kept.insert(e);
     }
