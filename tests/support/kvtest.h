@@ -101,7 +101,7 @@ struct ChildRun {
 // Starts program with args (the command line after the program's name),
 // answers its dialogs from the script, waits at most timeoutMs for it to end.
 ChildRun RunChild(const std::string &program, const std::string &args,
-                  std::vector<DialogAnswer> answers, DWORD timeoutMs = 30000,
+                  std::vector<DialogAnswer> answers, DWORD timeoutMs = 90000,
                   const std::string &currentDir = "");
 
 // In-process: answers the next modal dialogs created on this thread (message

@@ -23,8 +23,10 @@ struct ProgmanDouble {
         si.cb = sizeof si;
         if (!CreateProcessA(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
             return false;
+        // Generous: under an emulated 32-bit lane with a dozen tests at once
+        // a program can take many seconds to start.
         WaitForInputIdle(pi.hProcess, 10000);
-        for (int i = 0; i < 200; i++) {
+        for (int i = 0; i < 1200; i++) {
             if (FindWindowA("KvProgmanDouble", NULL))
                 return true;
             Sleep(50);
