@@ -223,7 +223,9 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
         DWORD error = GetLastError();
         int self = DeletingSelf;
         DeletingSelf |= wasSelf;
-        if (self && !done) {
+        // A preview finds the running program's file deletable; the run
+        // cannot delete it and leaves it to the clean-up copy.
+        if (self && (!done || Preview)) {
             // The running program's own file goes when the program ends
             // (through its clean-up copy, or at the restart when it runs in
             // place).
@@ -264,6 +266,8 @@ static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short in
                 AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
                 AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
                 continue;           // would not fit: never act on a cut path
+            if (Preview && PreviewGone(sub))
+                continue;           // the run will not find it here
             if (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 // A junction or link leads elsewhere and stays: the removal
                 // calls may act on what it points to (Wine's RemoveDirectory
@@ -272,8 +276,17 @@ static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short in
             } else if (isDir) {
                 if (IsProtectedFolder(sub))
                     RecordRefusal(deleteFiles ? "TREE" : "DIR", sub, "PROTECTED", installNo);
-                else
+                else {
                     RemoveTreeLevel(sub, deleteFiles, installNo);
+                    // Each folder inside that the directory phase meets gets
+                    // its row, whatever became of it, so that a preview
+                    // plans the same rows (a tree's row names all it removes).
+                    if (!deleteFiles && installNo) {
+                        int gone = PathGoneNow(sub);
+                        AddRow("DIR", installNo, sub, ACT_DELETE, gone ? OUT_DONE : OUT_KEPT, gone ? NULL : "NOT-EMPTY",
+                               NULL);
+                    }
+                }
             } else {
                 SetPlainAttributes(sub);
                 DeleteOneFile(sub);

@@ -1,5 +1,9 @@
+// Registry restore and removal: recorded old values written back, created
+// values deleted with the keys they leave empty, added trees deleted; each
+// change gets its report row, and a preview counts what it would delete.
 #include "registry.h"
 #include "keyguard.h"
+#include "preview.h"
 #include "../app/rows.h"
 #include "../app/text.h"
 #include "../log/refusals.h"
@@ -125,36 +129,66 @@ int ConvertRegistryData(char *data, size_t cap, int type)
     }
 }
 
-void RestoreRegistryValue(RegValueEntry *entry)
+// --- what a preview counts as deleted --------------------------------------
+
+// Keys and values that a preview would delete join the preview's set
+// (preview.h) under names no path can take: "|K|HKLM\key" for a key (and all
+// below it), "|V|HKLM\key" + \1 + name for a value. A key name never holds a
+// control character, so the value's name cannot run into its key's.
+static int PreviewName(char *buf, size_t cap, int root, const char *key, const char *value)
 {
-    HKEY root = RootKeyFor(entry->Root);
-    if (!root || entry->Type < 0 || entry->Type > 4 || !IsUsableKey(entry->Key)) {
-        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE,
-                    ERROR_INVALID_DATA, entry->ValueName);
-        return;
+    // A name cut short could be another key's: such a name is not used.
+    const char *rootName = root >= 0 && root < REG_ROOT_COUNT ? RootNameTable[root] : "?";
+    if (value)
+        return FormatText(buf, cap, "|V|%s\\%s\001%s", rootName, key, value) == TEXT_FIT;
+    return FormatText(buf, cap, "|K|%s\\%s", rootName, key) == TEXT_FIT;
+}
+
+enum { PREVIEW_NAME_CAP = REG_WORK_PATH_CAP + NAME_CAP + 16 };
+
+// Whether a preview counts the key, or a key above it, as deleted.
+static int PreviewKeyGone(int root, const char *key)
+{
+    char name[PREVIEW_NAME_CAP];
+    if (!Preview || !PreviewName(name, sizeof name, root, key, NULL))
+        return 0;
+    char *part = strchr(name, '\\');     // after the root's name
+    for (char *c = part ? part + 1 : name; *c; c++) {
+        if (*c != '\\')
+            continue;
+        *c = 0;
+        int gone = PreviewGone(name);
+        *c = '\\';
+        if (gone)
+            return 1;
     }
-    HKEY key;
-    LONG result = RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key);
-    if (result != ERROR_SUCCESS) {
-        // the key is gone: it is not made again
-        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
-                    entry->ValueName);
-        return;
+    return PreviewGone(name);
+}
+
+static int PreviewValueGone(int root, const char *key, const char *value)
+{
+    char name[PREVIEW_NAME_CAP];
+    return Preview && (PreviewKeyGone(root, key) ||
+                       (PreviewName(name, sizeof name, root, key, value) && PreviewGone(name)));
+}
+
+static void MarkPreviewKey(int root, const char *key, const char *value)
+{
+    char name[PREVIEW_NAME_CAP];
+    if (Preview && PreviewName(name, sizeof name, root, key, value))
+        MarkPreviewGone(name);
+}
+
+// Opens the key as the run finds it: a preview counts a key it would have
+// deleted as missing.
+static LONG OpenKeyNow(HKEY rootKey, int root, const char *path, REGSAM access, HKEY *key)
+{
+    LONG result = RegOpenKeyExA(rootKey, path, 0, access, key);
+    if (result == ERROR_SUCCESS && PreviewKeyGone(root, path)) {
+        RegCloseKey(*key);
+        return ERROR_FILE_NOT_FOUND;
     }
-    // Converted in a buffer of the full cap: the entry keeps its text, and
-    // a number takes four bytes whatever its text's length.
-    char data[OLD_DATA_CAP] = {0};
-    int size = Rollback ? entry->LastOldDataSize : entry->OldDataSize;
-    size_t n = size > 0 ? (size_t)size : 0;
-    memcpy(data, Rollback ? entry->LastOldData : entry->OldData, n < sizeof data ? n : sizeof data);
-    int count = ConvertRegistryData(data, sizeof data, entry->Type);
-    result = count < 0 ? ERROR_INVALID_DATA : ERROR_SUCCESS;
-    if (count >= 0 && !Preview)
-        result = RegSetValueExA(key, entry->ValueName, 0, RegTypeTable[entry->Type],
-                                (const BYTE *)data, (DWORD)count);
-    RegCloseKey(key);
-    RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
-                entry->ValueName);
+    return result;
 }
 
 static int Found(LONG result)
@@ -173,6 +207,106 @@ int KeyHoldsSomething(HKEY key)
     return Found(RegEnumKeyExA(key, 0, name, &size, NULL, NULL, NULL, NULL));
 }
 
+// KeyHoldsSomething as the run would find it: a preview passes over the
+// values and sub-keys it would have deleted.
+static int KeyHoldsSomethingNow(HKEY key, int root, const char *path)
+{
+    if (!Preview)
+        return KeyHoldsSomething(key);
+    char name[NAME_CAP];
+    LONG result;
+    for (DWORD i = 0;; i++) {
+        DWORD size = sizeof name;
+        result = RegEnumValueA(key, i, name, &size, NULL, NULL, NULL, NULL);
+        if (!Found(result))
+            break;
+        if (result == ERROR_MORE_DATA || !PreviewValueGone(root, path, name))
+            return 1;
+    }
+    char sub[REG_WORK_PATH_CAP];
+    for (DWORD i = 0;; i++) {
+        DWORD size = sizeof name;
+        result = RegEnumKeyExA(key, i, name, &size, NULL, NULL, NULL, NULL);
+        if (!Found(result))
+            break;
+        if (result == ERROR_MORE_DATA || FormatText(sub, sizeof sub, "%s\\%s", path, name) != TEXT_FIT ||
+            !PreviewKeyGone(root, sub))
+            return 1;
+    }
+    return 0;
+}
+
+// --- restore ----------------------------------------------------------------
+
+// Whether the open key's value already holds these bytes of this type.
+static int ValueHolds(HKEY key, const char *name, DWORD type, const char *data, int count)
+{
+    // Static: with the caller's own buffer it would pass the stack's
+    // guard-page size, which needs a probe the program does not link.
+    static char now[OLD_DATA_CAP];
+    DWORD nowType = 0, size = sizeof now;
+    return RegQueryValueExA(key, name, NULL, &nowType, (BYTE *)now, &size) == ERROR_SUCCESS &&
+           nowType == type && size == (DWORD)count && memcmp(now, data, size) == 0;
+}
+
+void RestoreRegistryValue(RegValueEntry *entry)
+{
+    HKEY root = RootKeyFor(entry->Root);
+    if (!root || entry->Type < 0 || entry->Type > 4 || !IsUsableKey(entry->Key)) {
+        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE,
+                    ERROR_INVALID_DATA, entry->ValueName);
+        return;
+    }
+    HKEY key;
+    LONG result = OpenKeyNow(root, entry->Root, entry->Key, REG_ACCESS, &key);
+    if (result != ERROR_SUCCESS) {
+        // the key is gone: it is not made again
+        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
+                    entry->ValueName);
+        return;
+    }
+    // Converted in a buffer of the full cap: the entry keeps its text, and
+    // a number takes four bytes whatever its text's length.
+    char data[OLD_DATA_CAP] = {0};
+    int size = Rollback ? entry->LastOldDataSize : entry->OldDataSize;
+    size_t n = size > 0 ? (size_t)size : 0;
+    memcpy(data, Rollback ? entry->LastOldData : entry->OldData, n < sizeof data ? n : sizeof data);
+    int count = ConvertRegistryData(data, sizeof data, entry->Type);
+    DWORD type = RegTypeTable[entry->Type];
+    result = count < 0 ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+    // A value that already holds the old data was not changed by the
+    // product (or was put back before): nothing is written, and the row
+    // does not claim a change.
+    int unchanged = count >= 0 && ValueHolds(key, entry->ValueName, type, data, count);
+    if (count >= 0 && !unchanged && !Preview)
+        result = RegSetValueExA(key, entry->ValueName, 0, type, (const BYTE *)data, (DWORD)count);
+    RegCloseKey(key);
+    if (unchanged && RowsWanted) {
+        char target[REG_WORK_PATH_CAP + 8];
+        RegistryTarget(target, sizeof target, entry->Root, entry->Key);
+        AddRow("REGVALUE", entry->InstallNo, target, ACT_RESTORE_VALUE, OUT_SKIPPED, "ALREADY-GONE",
+               entry->ValueName);
+        return;
+    }
+    RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_RESTORE_VALUE, result,
+                entry->ValueName);
+}
+
+// --- removal ----------------------------------------------------------------
+
+// Deletes one emptied key (a preview counts it as deleted) with its row.
+// Result 1 when it went.
+static int DeleteEmptiedKey(HKEY root, const RegKeyEntry *entry)
+{
+    LONG result = ERROR_SUCCESS;
+    if (Preview)
+        MarkPreviewKey(entry->Root, entry->Key, NULL);
+    else
+        result = RegDeleteKeyA(root, entry->Key);
+    RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE, result, NULL);
+    return result == ERROR_SUCCESS;
+}
+
 void RemoveRegistryValue(RegKeyEntry *entry)
 {
     HKEY root = RootKeyFor(entry->Root);
@@ -180,33 +314,54 @@ void RemoveRegistryValue(RegKeyEntry *entry)
         RecordRefusal("REGKEY", entry->Key, "BAD-PATH", entry->InstallNo);
         return;         // no root, or the text names the root itself
     }
-    for (int first = 1; entry->Key[0]; first = 0) {
-        HKEY key;
-        LONG result = RegOpenKeyExA(root, entry->Key, 0, REG_ACCESS, &key);
-        if (result != ERROR_SUCCESS) {
-            if (first)
-                RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
-                            entry->ValueName);
-            return;
-        }
-        if (first) {
-            // A preview asks whether the value is there instead of deleting it.
-            result = Preview ? RegQueryValueExA(key, entry->ValueName, NULL, NULL, NULL, NULL)
-                             : RegDeleteValueA(key, entry->ValueName);
-            RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
+    // An entry without a value name records a key the product made (its
+    // default value deleted with it); one with a name, a value.
+    int keyEntry = !entry->ValueName[0];
+    HKEY key;
+    LONG result = OpenKeyNow(root, entry->Root, entry->Key, REG_ACCESS, &key);
+    if (result != ERROR_SUCCESS) {
+        if (keyEntry)
+            RegistryRow("REGKEY", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE, result, NULL);
+        else
+            RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
                         entry->ValueName);
+        return;
+    }
+    // A preview asks whether the value is there instead of deleting it.
+    result = RegQueryValueExA(key, entry->ValueName, NULL, NULL, NULL, NULL);
+    if (result == ERROR_SUCCESS && PreviewValueGone(entry->Root, entry->Key, entry->ValueName))
+        result = ERROR_FILE_NOT_FOUND;
+    if (result == ERROR_SUCCESS) {
+        if (Preview)
+            MarkPreviewKey(entry->Root, entry->Key, entry->ValueName);
+        else
+            result = RegDeleteValueA(key, entry->ValueName);
+    }
+    // A key's missing default value is no change and gets no row.
+    if (!keyEntry || result != ERROR_FILE_NOT_FOUND)
+        RegistryRow("REGVALUE", entry->InstallNo, entry->Root, entry->Key, ACT_DELETE_VALUE, result,
+                    entry->ValueName);
+    int holds = KeyHoldsSomethingNow(key, entry->Root, entry->Key);
+    RegCloseKey(key);
+    if (holds) {
+        // The user's values or keys keep a key the product made.
+        if (keyEntry && RowsWanted) {
+            char target[REG_WORK_PATH_CAP + 8];
+            RegistryTarget(target, sizeof target, entry->Root, entry->Key);
+            AddRow("REGKEY", entry->InstallNo, target, ACT_DELETE, OUT_KEPT, "NOT-EMPTY", NULL);
         }
-        int holds = Preview || KeyHoldsSomething(key);
-        RegCloseKey(key);
-        if (holds)
-            return;
+        return;
+    }
+    // The key, then each parent left empty, each with its own row.
+    for (;;) {
         // An emptied shared key (Run, Uninstall, a root's child...) is
         // Windows' own, not the product's: the walk ends below it.
         if (IsProtectedKey(entry->Root, entry->Key)) {
             RecordRefusal("REGKEY", entry->Key, "PROTECTED", entry->InstallNo);
             return;
         }
-        RegDeleteKeyA(root, entry->Key);
+        if (!DeleteEmptiedKey(root, entry))
+            return;
         char *slash = strrchr(entry->Key, '\\');
         if (slash)
             *slash = 0;
@@ -214,6 +369,12 @@ void RemoveRegistryValue(RegKeyEntry *entry)
             entry->Key[0] = 0;
         if (!IsUsableKey(entry->Key))
             return;     // what is left names the root: never touched
+        if (OpenKeyNow(root, entry->Root, entry->Key, REG_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        holds = KeyHoldsSomethingNow(key, entry->Root, entry->Key);
+        RegCloseKey(key);
+        if (holds)
+            return;
     }
 }
 
@@ -270,10 +431,12 @@ int DeleteRegistryTree(const char *keyPath, int root, unsigned short installNo)
         return 0;
     }
     HKEY key;
-    LONG result = RegOpenKeyExA(rootKey, keyPath, 0, KEY_READ, &key);
+    LONG result = OpenKeyNow(rootKey, root, keyPath, KEY_READ, &key);
     if (result == ERROR_SUCCESS) {
         RegCloseKey(key);
-        if (!Preview && !DeleteTree(rootKey, keyPath))
+        if (Preview)
+            MarkPreviewKey(root, keyPath, NULL);
+        else if (!DeleteTree(rootKey, keyPath))
             result = ERROR_ACCESS_DENIED;
     }
     RegistryRow("REGTREE", installNo, root, keyPath, ACT_DELETE, result, NULL);

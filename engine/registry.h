@@ -13,11 +13,17 @@ void RegistryTarget(char *buf, size_t cap, int root, const char *key);
 // Converts data (cap bytes, the log's text form) in place to the form that
 // the registry takes for type 0..4; result the byte count, -1 for another type.
 int ConvertRegistryData(char *data, size_t cap, int type);
-// Writes the recorded old data back into an existing key.
+// Writes the recorded old data back into an existing key; a value that
+// already holds it is left alone (SKIPPED, ALREADY-GONE: no change to undo).
 void RestoreRegistryValue(RegValueEntry *entry);
-// Deletes the created value, then the key and each parent left empty.
-// Shortens entry->Key as it climbs. A protected key (keyguard.h) is never
-// deleted, even when emptied: the walk stops there and records it.
+// Deletes the created value (for an entry without a value name: the key's
+// default value), then the key and each parent left empty, each change with
+// its report row (REGVALUE DELETE-VALUE, REGKEY DELETE); a key entry's key
+// that still holds something is kept (NOT-EMPTY). Shortens entry->Key as it
+// climbs. A protected key (keyguard.h) is never deleted, even when emptied:
+// the walk stops there and records it. A preview deletes nothing and counts
+// what it would delete, so that later entries find the registry as the run
+// would leave it.
 void RemoveRegistryValue(RegKeyEntry *entry);
 // Deletes key with all its sub-keys, depth first. A protected key (see
 // keyguard.h) or one not plainly spelt is refused whole and recorded with

@@ -116,6 +116,37 @@ static int HoldsTheLog(const ReportRow *r)
            log[n] == '\\';
 }
 
+// Whether the clean-up copy takes the folder when the program ends: it
+// removes the program's folder and the log's, once the program's own files
+// are gone from them (not when the run stays in place).
+static int GoesWithProgram(const char *dir)
+{
+    if (!DeletingSelf || InPlace || !TempCopyPath[0] || !HoldsOnlyProgram(dir))
+        return 0;
+    char folder[MAX_PATH];
+    if (CopyText(folder, sizeof folder, ProgramPath) == TEXT_FIT) {
+        *FileNamePart(folder) = 0;
+        size_t n = strlen(folder);
+        if (n && TextEqualNoCaseN(folder, dir, n - 1) && dir[n - 1] == 0)
+            return 1;
+    }
+    if (CopyText(folder, sizeof folder, LogPath) != TEXT_FIT)
+        return 0;
+    NormalizePath(folder, sizeof folder, 1);
+    *FileNamePart(folder) = 0;
+    size_t n = strlen(folder);
+    return n && TextEqualNoCaseN(folder, dir, n - 1) && dir[n - 1] == 0;
+}
+
+// A folder kept at first because it was not empty, that went with the log
+// or goes with the program, is gone by the end: its row says it was done.
+static int FolderGoneByEnd(const ReportRow *r)
+{
+    return (Is(r->Kind, "DIR") || Is(r->Kind, "TREE")) &&
+           (Is(r->Outcome, OUT_KEPT) || Is(r->Outcome, OUT_FAILED)) && Is(r->Reason, "NOT-EMPTY") &&
+           (PathGoneNow(r->Target) || GoesWithProgram(r->Target));
+}
+
 // Whether the row names something of the log's that the run leaves in
 // place. After a real run a file or folder counts only while it is there
 // (a folder kept at first may have gone with the log); a preview goes by
@@ -132,15 +163,52 @@ static int RowLeft(const ReportRow *r)
     return 1;
 }
 
-// A later row for the same target and kind says what became of it.
-static int SupersededLater(int i)
+// --- rows superseded by a later row -----------------------------------------
+
+// A later row for the same kind, target (without case) and detail says what
+// became of the thing. One pass from the last row to the first over a hash
+// table of the rows seen: linear in the rows.
+static unsigned RowHash(const ReportRow *r)
 {
-    const ReportRow *r = RowAt(i);
-    for (int j = i + 1; j < RowCount(); j++) {
-        const ReportRow *s = RowAt(j);
-        if (Is(s->Kind, r->Kind) && TextEqualNoCase(s->Target, r->Target) && Is(s->Detail, r->Detail))
-            return 1;
+    unsigned h = 2166136261u;
+    for (const char *c = r->Kind; *c; c++)
+        h = (h ^ (unsigned char)*c) * 16777619u;
+    h = (h ^ 1u) * 16777619u;
+    for (const char *c = r->Target; *c; c++)
+        h = (h ^ (unsigned char)(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c)) * 16777619u;
+    h = (h ^ 2u) * 16777619u;
+    for (const char *c = r->Detail; *c; c++)
+        h = (h ^ (unsigned char)*c) * 16777619u;
+    return h;
+}
+
+static int SameThing(const ReportRow *a, const ReportRow *b)
+{
+    return Is(a->Kind, b->Kind) && TextEqualNoCase(a->Target, b->Target) && Is(a->Detail, b->Detail);
+}
+
+// flags[i] = 1 when a later row names the same thing as row i. Result 0, or 1
+// when memory is short.
+static int MarkSuperseded(unsigned char *flags, int count)
+{
+    unsigned slots = 16;
+    while (slots < 2u * (unsigned)count && slots < 0x40000000u)
+        slots *= 2;
+    int *table = (int *)malloc(slots * sizeof *table);
+    if (!table)
+        return 1;
+    for (unsigned i = 0; i < slots; i++)
+        table[i] = -1;
+    for (int i = count - 1; i >= 0; i--) {
+        const ReportRow *r = RowAt(i);
+        unsigned s = RowHash(r) & (slots - 1);
+        while (table[s] >= 0 && !SameThing(RowAt(table[s]), r))
+            s = (s + 1) & (slots - 1);
+        flags[i] = table[s] >= 0;
+        if (table[s] < 0)
+            table[s] = i;
     }
+    free(table);
     return 0;
 }
 
@@ -195,6 +263,7 @@ int ResultExitCode(const RunEnd *end)
 
 // --- writing --------------------------------------------------------------
 
+// The outcomes as a report names them: a preview's are what it would do.
 static const char *Shown(const char *outcome)
 {
     if (!Preview)
@@ -206,6 +275,18 @@ static const char *Shown(const char *outcome)
     if (Is(outcome, OUT_STAGED))
         return "WOULD-STAGE";
     return outcome;
+}
+
+// The outcome and reason a row shows: as recorded, but a folder that was not
+// empty when its turn came and is gone by the end shows as done.
+static const char *ShownOutcome(const ReportRow *r, int goneByEnd)
+{
+    return Shown(goneByEnd ? OUT_DONE : r->Outcome);
+}
+
+static const char *ShownReason(const ReportRow *r, int goneByEnd)
+{
+    return goneByEnd ? "" : r->Reason;
 }
 
 static void PutNumber(TextBuf *b, unsigned long n)
@@ -234,7 +315,7 @@ static void PutPlatform(TextBuf *b)
 }
 
 // kind, target, outcome, reason and detail, tab-separated, and the line end.
-static void PutRowEnd(TextBuf *b, const ReportRow *r, int withAction)
+static void PutRowEnd(TextBuf *b, const ReportRow *r, int withAction, int goneByEnd)
 {
     PutText(b, r->Kind);
     PutText(b, "\t");
@@ -244,13 +325,29 @@ static void PutRowEnd(TextBuf *b, const ReportRow *r, int withAction)
         PutText(b, r->Action);
         PutText(b, "\t");
     }
-    PutText(b, Shown(r->Outcome));
+    PutText(b, ShownOutcome(r, goneByEnd));
     PutText(b, "\t");
-    PutEscaped(b, r->Reason);
+    PutEscaped(b, ShownReason(r, goneByEnd));
     PutText(b, "\t");
     PutEscaped(b, r->Detail);
     PutText(b, "\r\n");
 }
+
+// The installation column: a block number of the log, or "-" where none
+// applies (a row of no block, the log's own folder when the log does not
+// record it).
+static void PutInstall(TextBuf *b, unsigned short installNo)
+{
+    if (installNo >= 1 && installNo <= InstallCount)
+        PutNumber(b, installNo);
+    else
+        PutText(b, "-");
+}
+
+// The outcomes counted on the last line, each once, as the rows show them.
+static const char *const RealCounts[] = {OUT_DONE, OUT_KEPT, OUT_STAGED, OUT_FAILED, OUT_SKIPPED, OUT_REFUSED};
+static const char *const PreviewCounts[] = {"WOULD-DO", "WOULD-KEEP", "WOULD-STAGE", OUT_SKIPPED, OUT_REFUSED};
+enum { COUNT_SLOTS = 6 };
 
 static void BuildReport(TextBuf *b, const RunEnd *end)
 {
@@ -266,22 +363,23 @@ static void BuildReport(TextBuf *b, const RunEnd *end)
     PutPlatform(b);
     PutText(b, "#COLUMNS=SEQ\tINSTALL\tKIND\tTARGET\tACTION\tOUTCOME\tREASON\tDETAIL\r\n");
 
-    enum { C_DONE, C_KEPT, C_STAGED, C_FAILED, C_SKIPPED, C_REFUSED, C_COUNT };
-    static const char *const names[C_COUNT] = {OUT_DONE, OUT_KEPT, OUT_STAGED, OUT_FAILED, OUT_SKIPPED, OUT_REFUSED};
-    unsigned long counts[C_COUNT] = {};
-    for (int i = 0; i < RowCount(); i++) {
+    const char *const *names = Preview ? PreviewCounts : RealCounts;
+    int kinds = Preview ? (int)(sizeof PreviewCounts / sizeof *PreviewCounts)
+                        : (int)(sizeof RealCounts / sizeof *RealCounts);
+    unsigned long counts[COUNT_SLOTS] = {};
+    int rows = RowCount();
+    for (int i = 0; i < rows; i++) {
         const ReportRow *r = RowAt(i);
-        for (int c = 0; c < C_COUNT; c++)
-            if (Is(r->Outcome, names[c]))
+        int gone = FolderGoneByEnd(r);
+        const char *shown = ShownOutcome(r, gone);
+        for (int c = 0; c < kinds; c++)
+            if (Is(shown, names[c]))
                 counts[c]++;
         PutNumber(b, (unsigned long)i + 1);
         PutText(b, "\t");
-        if (r->InstallNo)
-            PutNumber(b, r->InstallNo);
-        else
-            PutText(b, "-");
+        PutInstall(b, r->InstallNo);
         PutText(b, "\t");
-        PutRowEnd(b, r, 1);
+        PutRowEnd(b, r, 1, gone);
     }
     if (RowsDropped()) {
         PutText(b, "#DROPPED=");
@@ -291,20 +389,27 @@ static void BuildReport(TextBuf *b, const RunEnd *end)
 
     PutText(b, "#LEFT\r\n");
     unsigned long left = 0;
-    for (int i = 0; i < RowCount(); i++) {
+    unsigned char *superseded = (unsigned char *)malloc(rows ? (size_t)rows : 1);
+    if (!superseded || MarkSuperseded(superseded, rows)) {
+        b->Failed = 1;          // no #LEFT that could name what went
+        free(superseded);
+        return;
+    }
+    for (int i = 0; i < rows; i++) {
         const ReportRow *r = RowAt(i);
-        if (!RowLeft(r) || SupersededLater(i))
+        if (superseded[i] || !RowLeft(r))
             continue;
         left++;
-        PutRowEnd(b, r, 0);
+        PutRowEnd(b, r, 0, 0);
     }
+    free(superseded);
 
     static const char *const results[] = {"SUCCESS", "PARTIAL", "RESTART", "CANCELLED", "FAILED"};
     PutText(b, "#RESULT=");
     PutText(b, results[RunResult(end)]);
-    for (int c = 0; c < C_COUNT; c++) {
+    for (int c = 0; c < kinds; c++) {
         PutText(b, "\t");
-        PutText(b, Shown(names[c]));
+        PutText(b, names[c]);
         PutText(b, "=");
         PutNumber(b, counts[c]);
     }

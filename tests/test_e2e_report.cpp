@@ -25,7 +25,8 @@ std::string WinDir()
 std::vector<std::string> LogPaths()
 {
     return {App + "\\A.TXT", App + "\\Sub\\C.TXT", App + "\\HELD.TXT", App + "\\SHARED2.DLL",
-            App + "\\SHARED1.DLL", App + "\\..\\..\\windows\\win.ini", Top, Data + "\\D.TXT", Data};
+            App + "\\SHARED1.DLL", App + "\\..\\..\\windows\\win.ini", Top, App, App + "\\Sub", Data + "\\D.TXT",
+            Data};
 }
 
 // A product with a shared count of 2, a last reference, a held file, a
@@ -183,7 +184,7 @@ TEST(Report, PreviewChangesNothingAndTheRunDoesWhatItPlanned)
     EXPECT_FALSE(PathExists(App + "\\Sub")) << "emptied folders inside go";
     EXPECT_EQ("DONE ", Outcome(real, "INI", App + "\\APP.INI"));
     EXPECT_EQ("DONE ", Outcome(real, "REGVALUE", "HKCU\\Software\\KvReport\\Old"));
-    EXPECT_EQ("DONE ", Outcome(real, "REGKEY", "HKCU\\Software\\KvReport"));
+    EXPECT_EQ("DONE ", Outcome(real, "REGVALUE", "HKCU\\Software\\KvReport"));     // Created, deleted
     EXPECT_EQ("DONE ", Outcome(real, "REGTREE", "HKCU\\Software\\KvReportTree"));
     EXPECT_EQ(0u, real.result.find("PARTIAL")) << real.result;
     EXPECT_EQ(1u, run.exitCode) << "items left for another reason than a shared count";

@@ -25,6 +25,7 @@ protected:
         GetWindowsDirectoryA(buf, sizeof buf);
         win = buf;
         RowsWanted = 1;
+        InstallCount = 2;       // the rows below come from blocks 1 and 2
         Preview = Rollback = WorkLeft = 0;
         SettingsPath[0] = MifFileName[0] = 0;
         FreeRows();
