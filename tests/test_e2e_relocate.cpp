@@ -90,12 +90,12 @@ Product MakeProduct(const std::string &name, bool listSelf)
 TEST(Relocate, UninstallerListedInTheLogRemovesItselfAndItsFolder)
 {
     Product p = MakeProduct("Reloc Listed App", true);
-    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 30000);
+    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 90000);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut);
     EXPECT_TRUE(run.dialogs.empty());
     // The clean-up copy waits about a second, then deletes file and folder.
-    EXPECT_TRUE(WaitGone(p.exe, 15000)) << "program file still there";
+    EXPECT_TRUE(WaitGone(p.exe, 60000)) << "program file still there";
     EXPECT_TRUE(WaitGone(p.dir, 5000)) << "folder still there";
 }
 
@@ -103,7 +103,7 @@ TEST(Relocate, UnlistedUninstallerLeavesItsCopyForTheRestart)
 {
     DeleteCopies();
     Product p = MakeProduct("Reloc Unlisted App", false);
-    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 30000);
+    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_FALSE(PathExists(p.dir + "\\data.txt"));
     std::vector<std::string> copies = Copies();
@@ -113,7 +113,7 @@ TEST(Relocate, UnlistedUninstallerLeavesItsCopyForTheRestart)
     EXPECT_NE(std::string::npos, pending.find(Lower(copies[0]) + "||")) << pending;
     // A second run makes a copy of its own.
     Product q = MakeProduct("Reloc Unlisted Again", false);
-    RunChild(q.exe, "/S " + ShortOf(q.log), {}, 30000);
+    RunChild(q.exe, "/S " + ShortOf(q.log), {}, 90000);
     EXPECT_EQ(2u, Copies().size());
     DeleteCopies();
     RemoveTreeForTest(q.dir);
@@ -126,7 +126,7 @@ TEST(Relocate, InPlaceRunDeletesSettingsAndProgramWithoutACopy)
     Product p = MakeProduct("Reloc In Place", false);
     std::string settings = p.dir + "\\UNINSTAL.INI";
     ASSERT_TRUE(WriteFileBytes(settings, "[Settings]\r\nNo Background=1\r\n"));
-    ChildRun run = RunChild(p.exe, "/Z /S " + ShortOf(p.log), {}, 30000);
+    ChildRun run = RunChild(p.exe, "/Z /S " + ShortOf(p.log), {}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_FALSE(PathExists(settings));
     EXPECT_TRUE(Copies().empty()) << "no temporary copy in place";
@@ -150,10 +150,10 @@ TEST(Relocate, AProgramPlantedUnderTheOldCopyNameNeverRuns)
     ASSERT_NE(INVALID_HANDLE_VALUE, hold);
     std::string plantedBytes = ReadFileBytes(planted);
     Product p = MakeProduct("Reloc Planted", true);
-    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 30000);
+    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 90000);
     EXPECT_FALSE(run.timedOut);
     // The run's own copy did the clean-up.
-    EXPECT_TRUE(WaitGone(p.exe, 15000)) << "program file still there";
+    EXPECT_TRUE(WaitGone(p.exe, 60000)) << "program file still there";
     EXPECT_TRUE(WaitGone(p.dir, 5000)) << "folder still there";
     CloseHandle(hold);
     EXPECT_EQ("<none>", ReadRegText(HKEY_CURRENT_USER, "Software\\KvTest\\SelfReg", "ExeCommandLine"));
@@ -174,7 +174,7 @@ TEST(Relocate, ACopyThatCannotBeMadeMeansARunInPlace)
     Product p = MakeProduct("Reloc No Copy", false);
     std::string settings = p.dir + "\\UNINSTAL.INI";
     ASSERT_TRUE(WriteFileBytes(settings, "[Settings]\r\nNo Background=1\r\n"));
-    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 30000);
+    ChildRun run = RunChild(p.exe, "/S " + ShortOf(p.log), {}, 90000);
     SetEnvironmentVariableA("TMP", had ? saved : NULL);
     SetEnvironmentVariableA("TEMP", had ? saved : NULL);
     EXPECT_FALSE(run.timedOut);

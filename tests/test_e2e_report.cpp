@@ -275,10 +275,10 @@ TEST(Report, ExitCodesForNoLogAndNothingPresent)
     RemoveTreeForTest(top);
     std::string program = ScratchDir("codes_bin") + "\\UNINSTAL.EXE";
     ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
-    ChildRun run = RunChild(program, "/S /E " + top + "\\MISSING.LOG", {{"", IDOK}}, 30000);
+    ChildRun run = RunChild(program, "/S /E " + top + "\\MISSING.LOG", {{"", IDOK}}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(1603u, run.exitCode);
-    run = RunChild(program, "/S " + top + "\\MISSING.LOG", {{"", IDOK}}, 30000);
+    run = RunChild(program, "/S " + top + "\\MISSING.LOG", {{"", IDOK}}, 90000);
     EXPECT_EQ(0u, run.exitCode);
 
     std::string log = top + "\\INSTALL.LOG";
@@ -287,7 +287,7 @@ TEST(Report, ExitCodesForNoLogAndNothingPresent)
                   "RegDB Root: 1\r\nRegDB Old: old\r\n");
     CleanKey(HKEY_CURRENT_USER, "Software\\KvGoneProduct");
     std::string report = WinDir() + "\\UNINSTAL.RPT";
-    run = RunChild(program, "/S /E /V " + log, {}, 30000);
+    run = RunChild(program, "/S /E /V " + log, {}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(1605u, run.exitCode) << ReadFileBytes(report);
     DeleteFileA(report.c_str());

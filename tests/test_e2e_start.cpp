@@ -35,7 +35,7 @@ TEST(Start, LogBesideTheProgramIsTakenWithoutADialog)
     std::string exe = InstallCopy(sub);
     // Not a log: the reader says so, which shows that this file was taken.
     ASSERT_TRUE(WriteFileBytes(sub + "\\INSTALL.LOG", "not a log\r\n"));
-    ChildRun run = RunChild(exe, "", {{"Zarn Uninstall", IDOK, ""}}, 15000);
+    ChildRun run = RunChild(exe, "", {{"Zarn Uninstall", IDOK, ""}}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(1u, run.dialogs.size());
@@ -50,7 +50,7 @@ TEST(Start, LogChosenInTheOpenDialogIsRead)
     std::string exe = InstallCopy(dir);
     std::string log = dir + "\\chosen.log";
     ASSERT_TRUE(WriteFileBytes(log, "still not a log\r\n"));
-    ChildRun run = RunChild(exe, "", {{"Open", IDOK, log}, {"Zarn Uninstall", IDOK, ""}}, 15000);
+    ChildRun run = RunChild(exe, "", {{"Open", IDOK, log}, {"Zarn Uninstall", IDOK, ""}}, 90000);
     EXPECT_FALSE(run.timedOut);
     ASSERT_EQ(2u, run.dialogs.size());
     EXPECT_EQ("Invalid INSTALL.LOG file.", run.dialogs[1].text);
@@ -61,7 +61,7 @@ TEST(Start, UnknownOptionBecomesTheLogPath)
 {
     std::string dir = ScratchDir("start-option");
     std::string exe = InstallCopy(dir);
-    ChildRun run = RunChild(exe, "/X C:\\kvtest\\INSTALL.LOG", {{"Zarn Uninstall", IDOK, ""}}, 15000);
+    ChildRun run = RunChild(exe, "/X C:\\kvtest\\INSTALL.LOG", {{"Zarn Uninstall", IDOK, ""}}, 90000);
     EXPECT_FALSE(run.timedOut);
     ASSERT_EQ(1u, run.dialogs.size());
     EXPECT_EQ("Could not open INSTALL.LOG file.", run.dialogs[0].text);
@@ -76,7 +76,7 @@ TEST(Start, OverlongLogPathIsRefusedNotCut)
     std::string cut = dir + "\\" + std::string(255 - dir.size() - 1, 'L');
     ASSERT_EQ(255u, cut.size());
     ASSERT_TRUE(WriteFileBytes(cut, "***  x\r\nTitle: Cut\r\n"));
-    ChildRun run = RunChild(exe, "/S " + cut + "XYZ", {{"Zarn Uninstall", IDOK, ""}}, 15000);
+    ChildRun run = RunChild(exe, "/S " + cut + "XYZ", {{"Zarn Uninstall", IDOK, ""}}, 90000);
     EXPECT_FALSE(run.timedOut);
     ASSERT_EQ(1u, run.dialogs.size());
     EXPECT_EQ("Could not open INSTALL.LOG file.", run.dialogs[0].text);

@@ -130,7 +130,7 @@ TEST(WizardRun, PreviewShowsThePagesAndChangesNothing)
 TEST(WizardRun, AutomaticOptionRunsWithoutAClick)
 {
     Product p = MakeProduct("wizard-auto");
-    ChildRun run = RunChild(p.exe, Args(p, "/A"), {}, 20000);
+    ChildRun run = RunChild(p.exe, Args(p, "/A"), {}, 90000);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut) << "the run waited for the wizard";
     EXPECT_EQ(0u, run.exitCode);
