@@ -74,8 +74,10 @@ if grep -q '^The following tests did not run:' ctest.log; then
 fi
 # What was tested, and the count, as the last lines.
 if [ "$KV_ARCH" = i686 ]; then
+    how="natively"
+    grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && how="through qemu-user (binfmt_misc)"
     echo "test: tested the shipped i686 UNINSTAL.EXE and its 32-bit test programs under 32-bit Wine" \
-         "($(wine --version)), in 32-bit prefixes and in 64-bit ones (WoW64)"
+         "($(wine --version), 32-bit code run $how), in 32-bit prefixes and in 64-bit ones (WoW64)"
 else
     echo "test: tested the x86_64 twin (KV_ARCH=x86_64) under 64-bit Wine, not the shipped i686 UNINSTAL.EXE"
 fi
