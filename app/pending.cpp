@@ -57,10 +57,42 @@ static int FitsInRecord(const char *text)
     return 1;
 }
 
-// Put back before taking away: the backup is copied beside the target
-// first and then takes its place in one step, so that the target always
-// holds the installed file or the backup, never neither, whenever the run
-// stops. The backup itself goes only once its data is in place or staged.
+// A plain file (not a folder or a link) is under the name.
+static int IsPlainFile(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// On NT a backup on the target's drive takes the target's place by a
+// rename: one step that needs no room on the drive, after which the backup
+// is the file. A backup on another drive, or a target held by another
+// program, is left to the copy.
+static int RenameIntoPlace(const char *source, const char *target)
+{
+    if (PlatformKind != PLATFORM_NT || !IsPlainFile(source))
+        return 0;
+    if (FileExists(target) && !IsPlainFile(target))
+        return 0;
+    SetPlainAttributes(source);     // the restored file gets none, as a copy would
+    SetPlainAttributes(target);
+    return Os.MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Whether source and target name one file (another spelling, a link): it
+// already holds what a restore would put there, and removing the backup
+// would remove the file.
+static int SameFile(const char *source, const char *target)
+{
+    FileIdentity a, b;
+    return GetFileIdentity(source, &a) == 0 && GetFileIdentity(target, &b) == 0 && SameIdentity(&a, &b);
+}
+
+// Put back before taking away: the backup takes the target's place in one
+// step (renamed, or copied beside it first), so that the target always holds
+// the installed file or the backup, never neither, whenever the run stops.
+// A copied backup goes only once its data is in place or staged.
 int ReplaceFileLater(const char *source, const char *target)
 {
     if (Preview) {
@@ -71,6 +103,12 @@ int ReplaceFileLater(const char *source, const char *target)
         int held = !unheld && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         RemoveFile(source);     // counted as gone, as the real run removes it
         return held ? REPLACE_STAGED : REPLACE_DONE;
+    }
+    if (SameFile(source, target))
+        return REPLACE_DONE;
+    if (RenameIntoPlace(source, target)) {
+        RemoveFile(source);     // gone already; its help index files go with it
+        return REPLACE_DONE;
     }
     char copy[MAX_PATH];
     if (MakeSiblingFile(copy, sizeof copy, target) != 0)
@@ -196,25 +234,53 @@ void DeleteAtRestart(const char *path)
     free(text);
 }
 
-void WriteRestartProgram(void)
+// The restart program as this program embeds it; null when it cannot be had.
+static const char *EmbeddedRestartProgram(DWORD *size)
 {
     HRSRC info = FindResourceA(ProgramInstance, MAKEINTRESOURCEA(IDR_RESTART_PROGRAM),
                                MAKEINTRESOURCEA(RT_RESTART_PROGRAM));
-    if (!info)
-        return;
-    DWORD size = SizeofResource(ProgramInstance, info);
-    HGLOBAL data = LoadResource(ProgramInstance, info);
-    const void *bytes = data ? LockResource(data) : NULL;
+    *size = info ? SizeofResource(ProgramInstance, info) : 0;
+    HGLOBAL data = *size ? LoadResource(ProgramInstance, info) : NULL;
+    return data ? (const char *)LockResource(data) : NULL;
+}
+
+// Whether path holds the embedded restart program, byte for byte: a file cut
+// by a full disk, or another program under its name, is never started.
+static int HoldsRestartProgram(const char *path)
+{
+    DWORD size;
+    const char *bytes = EmbeddedRestartProgram(&size);
+    if (!bytes)
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD high = 0, got = 0;
+    char *text = GetFileSize(file, &high) == size && high == 0 ? (char *)malloc(size) : NULL;
+    int same = text && ReadFile(file, text, size, &got, NULL) && got == size && memcmp(text, bytes, size) == 0;
+    free(text);
+    CloseHandle(file);
+    return same;
+}
+
+int WriteRestartProgramTo(const char *path)
+{
+    DWORD size;
+    const char *bytes = EmbeddedRestartProgram(&size);
+    // Written beside its place and swapped in: a full disk leaves what was
+    // there before, never a part of it.
+    return bytes && WriteWholeFile(path, bytes, size, 0) == WHOLE_DONE && HoldsRestartProgram(path);
+}
+
+int WriteRestartProgram(void)
+{
     char path[PATH_CAP];
-    if (bytes && size && WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE")) {
-        HFILE f = _lcreat(path, 0);
-        if (f != HFILE_ERROR) {
-            _lwrite(f, (LPCCH)bytes, (UINT)size);
-            _lclose(f);
-        }
-    }
-    if (data)
-        FreeResource(data);
+    return WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE") && WriteRestartProgramTo(path);
+}
+
+int StartRestartProgram(const char *path)
+{
+    return HoldsRestartProgram(path) && WinExec(path, SW_SHOW) > 31;
 }
 
 void RestartSystem(void)
@@ -224,7 +290,7 @@ void RestartSystem(void)
         // Short form: a blank in the Windows directory would split the command.
         if (WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE")) {
             NormalizePath(path, sizeof path, 0);
-            WinExec(path, SW_SHOW);
+            StartRestartProgram(path);
         }
     } else {
         ExitWindowsEx(EWX_REBOOT, 0);

@@ -127,14 +127,23 @@ static int IsItem(const char *line, const char *item)
     return *p == '=' || *p == 0;
 }
 
-// Whether two NUL-separated lists are equal, item lines of the changed item
-// left out when item is given.
-static int SameList(const char *a, const char *b, const char *item)
+// Whether the item line "key=..." of section is one of the items changed.
+static int IsChangedItem(const char *line, const char *section, const ProfileItem *items, int count)
+{
+    for (int k = 0; k < count; k++)
+        if (TextEqualNoCase(items[k].Section, section) && IsItem(line, items[k].Item))
+            return 1;
+    return 0;
+}
+
+// Whether two NUL-separated lists of section's items are equal, the lines
+// of the changed items left out.
+static int SameList(const char *a, const char *b, const char *section, const ProfileItem *items, int count)
 {
     for (;;) {
-        while (*a && item && IsItem(a, item))
+        while (*a && IsChangedItem(a, section, items, count))
             a += strlen(a) + 1;
-        while (*b && item && IsItem(b, item))
+        while (*b && IsChangedItem(b, section, items, count))
             b += strlen(b) + 1;
         if (!*a || !*b)
             return !*a && !*b;
@@ -149,7 +158,7 @@ static int SameList(const char *a, const char *b, const char *item)
 // directory (WIN.INI's [windows], say) in the registry instead: the profile
 // writer then changes the registry, not the file, and a copy of the file
 // would not see the item. Such a section is written in place.
-int IniSectionIsMapped(const char *file, const char *section)
+int IniFileMayBeMapped(const char *file)
 {
     if (PlatformKind != PLATFORM_NT)
         return 0;
@@ -162,8 +171,11 @@ int IniSectionIsMapped(const char *file, const char *section)
         return 0;
     *FileNamePart(own) = 0;
     FileIdentity a, b;
-    if (GetFileIdentity(own, &a) != 0 || GetFileIdentity(dir, &b) != 0 || !SameIdentity(&a, &b))
-        return 0;
+    return GetFileIdentity(own, &a) == 0 && GetFileIdentity(dir, &b) == 0 && SameIdentity(&a, &b);
+}
+
+int IniSectionMappedFor(const char *file, const char *section)
+{
     char keyPath[MAX_PATH + 64];
     if (FormatText(keyPath, sizeof keyPath, "Software\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\%s",
                    FileNamePart(file)) != TEXT_FIT)
@@ -182,38 +194,53 @@ int IniSectionIsMapped(const char *file, const char *section)
     return mapped;
 }
 
+int IniSectionIsMapped(const char *file, const char *section)
+{
+    return IniFileMayBeMapped(file) && IniSectionMappedFor(file, section);
+}
+
+// Whether a later item of the list has the same section and name.
+static int SetAgainLater(const ProfileItem *items, int count, int k)
+{
+    for (int j = k + 1; j < count; j++)
+        if (TextEqualNoCase(items[j].Section, items[k].Section) && TextEqualNoCase(items[j].Item, items[k].Item))
+            return 1;
+    return 0;
+}
+
 // Whether copy holds everything file holds (nothing when file is missing),
-// apart from the one item, and the item as it should now be.
-static int CopyIsWhole(const char *file, const char *copy, const char *section, const char *item,
-                       const char *value)
+// apart from the changed items, and each of them as it should now be.
+static int CopyIsWhole(const char *file, const char *copy, const ProfileItem *items, int count)
 {
     char *names = FileExists(file) ? ReadProfileList(NULL, file) : (char *)calloc(2, 1);
     char *copyNames = ReadProfileList(NULL, copy);
     int whole = names && copyNames;
-    // The copy may have gained the item's section; every old one must be there.
+    int mayBeMapped = whole && names[0] && IniFileMayBeMapped(file);
+    // The copy may have gained the items' sections; every old one must be there.
     for (const char *s = names; whole && *s; s += strlen(s) + 1) {
         // A section that the system keeps in the registry reads the same
         // for the file whatever the copy holds (Wine lists WIN.INI's mapped
         // sections even when the file has none of them).
-        if (IniSectionIsMapped(file, s))
+        if (mayBeMapped && IniSectionMappedFor(file, s))
             continue;
         char *a = ReadProfileList(s, file), *b = ReadProfileList(s, copy);
-        whole = a && b && SameList(a, b, TextEqualNoCase(s, section) ? item : NULL);
+        whole = a && b && SameList(a, b, s, items, count);
         free(a);
         free(b);
     }
     free(names);
     free(copyNames);
-    if (!whole)
-        return 0;
-    char now[1024];
-    DWORD got = GetPrivateProfileStringA(section, item, "\x7f", now, sizeof now, copy);
-    if (value)
-        return got < sizeof now - 1 && strcmp(now, value) == 0;
-    return strcmp(now, "\x7f") == 0;
+    for (int k = 0; whole && k < count; k++) {
+        if (SetAgainLater(items, count, k))
+            continue;
+        char now[1024];
+        DWORD got = GetPrivateProfileStringA(items[k].Section, items[k].Item, "\x7f", now, sizeof now, copy);
+        whole = items[k].Value ? got < sizeof now - 1 && strcmp(now, items[k].Value) == 0 : strcmp(now, "\x7f") == 0;
+    }
+    return whole;
 }
 
-int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value)
+int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count)
 {
     char copy[MAX_PATH];
     if (MakeSiblingFile(copy, sizeof copy, file) != 0)
@@ -226,10 +253,11 @@ int WriteProfileItemWhole(const char *file, const char *section, const char *ite
     } else {
         ok = CopyFileA(file, copy, FALSE) && SetFileAttributesA(copy, FILE_ATTRIBUTE_NORMAL);
     }
-    ok = ok && WritePrivateProfileStringA(section, item, value, copy);
+    for (int k = 0; ok && k < count; k++)
+        ok = WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, copy) != 0;
     // Flushes the profile cache of systems that keep one.
     WritePrivateProfileStringA(NULL, NULL, NULL, copy);
-    if (!ok || !CopyIsWhole(file, copy, section, item, value)) {
+    if (!ok || !CopyIsWhole(file, copy, items, count)) {
         DeleteFileA(copy);
         return WHOLE_FAILED;
     }
@@ -237,4 +265,10 @@ int WriteProfileItemWhole(const char *file, const char *section, const char *ite
     if (result == WHOLE_DONE && attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_NORMAL))
         SetFileAttributesA(file, attributes);
     return result;
+}
+
+int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value)
+{
+    ProfileItem one = {section, item, value};
+    return WriteProfileItemsWhole(file, &one, 1);
 }

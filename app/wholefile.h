@@ -16,13 +16,27 @@ int MakeSiblingFile(char *buf, size_t cap, const char *target);
 int SwapInFile(const char *tmp, const char *target, int stageHeld);
 // Writes bytes as the whole new content of path (created when missing).
 int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld);
-// Sets (value non-null) or deletes one item of the INI file at file (a
-// full path; the file is made when missing) through a copy beside it, which
-// replaces the file only when every other section and item reads back the
-// same: a full disk, on which the system's profile writer leaves a cut
-// file, or a kill loses nothing.
+// One item of an INI file: set to Value, or deleted when Value is null.
+struct ProfileItem {
+    const char *Section;
+    const char *Item;
+    const char *Value;
+};
+// Sets or deletes the items (in their order: of two with one name the later
+// wins) of the INI file at file (a full path; the file is made when missing)
+// through one copy beside it, which replaces the file only when every item
+// reads back as set and every other section and item reads back the same:
+// a full disk, on which the system's profile writer leaves a cut file, or a
+// kill loses nothing.
+int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count);
+// The same for one item.
 int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value);
 // Whether the system keeps this section of an INI file of the Windows
 // directory in the registry (NT's IniFileMapping, WIN.INI's [windows] say):
 // the profile API then reads and writes the registry, not the file.
 int IniSectionIsMapped(const char *file, const char *section);
+// Its two halves: whether the file may have such sections at all (NT, and
+// the file lies in the Windows directory), and whether the system's mapping
+// names this section for a file of that name.
+int IniFileMayBeMapped(const char *file);
+int IniSectionMappedFor(const char *file, const char *section);

@@ -122,8 +122,13 @@ static void RemoveHelpCompanions(const char *path)
 
 int RemoveFile(const char *path)
 {
-    SetPlainAttributes(path);
+    // A read-only file refuses its deletion; most files carry no such
+    // attribute, so they are cleared only then, saving a call per file.
     int done = DeleteOneFile(path);
+    if (!done && !Preview && GetLastError() == ERROR_ACCESS_DENIED) {
+        SetPlainAttributes(path);
+        done = DeleteOneFile(path);
+    }
     DWORD error = GetLastError();
     RemoveHelpCompanions(path);
     SetLastError(error);

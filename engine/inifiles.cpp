@@ -1,11 +1,13 @@
-// INI file restore and removal. A changed item is written whole (see
-// WriteProfileItemWhole), so that a full disk or a kill loses nothing.
+// INI file restore and removal. Changed items are written whole, the items
+// of one file in one write (see WriteProfileItemsWhole), so that a full disk
+// or a kill loses nothing.
 #include "inifiles.h"
 #include "files.h"
 #include "../app/paths.h"
 #include "../app/rows.h"
 #include "../app/text.h"
 #include "../app/wholefile.h"
+#include <stdlib.h>
 #include <string.h>
 
 void RemoveIniFile(NewIniEntry *entry)
@@ -15,40 +17,83 @@ void RemoveIniFile(NewIniEntry *entry)
     AddResultRow("INIFILE", entry->InstallNo, entry->Path, ACT_DELETE, done, GetLastError(), NULL);
 }
 
-// "[Section] Item", the report's detail of an INI row.
-static void IniDetail(char *buf, size_t cap, const IniEntry *entry)
+// The value an item gets back; null deletes it (an empty old value means
+// the item did not exist).
+static const char *ValueWritten(const IniEntry *entry)
 {
-    FormatText(buf, cap, "[%s] %s", entry->Section, entry->Item);
+    const char *value = Rollback ? entry->LastOldValue : entry->OldValue;
+    return value[0] ? value : NULL;
+}
+
+void RestoreIniItemsTogether(IniEntry **items, int count, IniOutcome *outcomes)
+{
+    const char *file = items[0]->File;
+    // Writing an item would create a missing file.
+    int state = !FileExists(file) ? INI_NO_FILE : Preview ? INI_WRITTEN : INI_PENDING;
+    for (int k = 0; k < count; k++) {
+        outcomes[k].State = state;
+        outcomes[k].Error = 0;
+    }
+    if (state != INI_PENDING)
+        return;
+    ProfileItem one;
+    ProfileItem *list = count > 1 ? (ProfileItem *)malloc((size_t)count * sizeof *list) : &one;
+    int mayBeMapped = IniFileMayBeMapped(file);
+    int n = 0;
+    for (int k = 0; k < count; k++) {
+        const char *value = ValueWritten(items[k]);
+        if (mayBeMapped && IniSectionMappedFor(file, items[k]->Section)) {
+            int done = WritePrivateProfileStringA(items[k]->Section, items[k]->Item, value, file) != 0;
+            outcomes[k].State = done ? INI_WRITTEN : INI_FAILED;
+            outcomes[k].Error = done ? 0 : GetLastError();
+        } else if (list) {
+            list[n].Section = items[k]->Section;
+            list[n].Item = items[k]->Item;
+            list[n].Value = value;
+            n++;
+        } else {
+            // Short of memory: this item on its own.
+            int result = WriteProfileItemWhole(file, items[k]->Section, items[k]->Item, value);
+            outcomes[k].State = result == WHOLE_FAILED ? INI_FAILED : INI_WRITTEN;
+            outcomes[k].Error = result == WHOLE_FAILED ? GetLastError() : 0;
+            if (result == WHOLE_FAILED)
+                WorkLeft = 1;
+        }
+    }
+    int result = n ? WriteProfileItemsWhole(file, list, n) : WHOLE_DONE;
+    DWORD error = result == WHOLE_FAILED ? GetLastError() : 0;
+    if (result == WHOLE_FAILED)
+        WorkLeft = 1;           // held or no room: the log keeps the items for a later run
+    for (int k = 0; k < count; k++) {
+        if (outcomes[k].State == INI_PENDING) {
+            outcomes[k].State = result == WHOLE_FAILED ? INI_FAILED : INI_WRITTEN;
+            outcomes[k].Error = error;
+        }
+    }
+    if (list != &one)
+        free(list);
+}
+
+int ReportIniItem(const IniEntry *entry, const IniOutcome *outcome)
+{
+    const char *action = ValueWritten(entry) ? ACT_RESTORE_VALUE : ACT_DELETE_VALUE;
+    char detail[2 * NAME_CAP + 8];
+    if (RowsWanted)
+        FormatText(detail, sizeof detail, "[%s] %s", entry->Section, entry->Item);
+    if (outcome->State == INI_NO_FILE) {
+        AddRow("INI", entry->InstallNo, entry->File, action, OUT_SKIPPED, "ALREADY-GONE", detail);
+        return 0;
+    }
+    // A failure never reads as "gone": the file was there.
+    unsigned long error = outcome->Error;
+    AddResultRow("INI", entry->InstallNo, entry->File, action, outcome->State == INI_WRITTEN,
+                 error == ERROR_FILE_NOT_FOUND || error == 0 ? ERROR_WRITE_FAULT : error, detail);
+    return 1;
 }
 
 int RestoreIniItem(IniEntry *entry)
 {
-    const char *value = Rollback ? entry->LastOldValue : entry->OldValue;
-    // An empty old value means the item did not exist: a null value deletes it.
-    const char *written = value[0] ? value : NULL;
-    const char *action = written ? ACT_RESTORE_VALUE : ACT_DELETE_VALUE;
-    char detail[2 * NAME_CAP + 8];
-    if (RowsWanted)
-        IniDetail(detail, sizeof detail, entry);
-    // Writing an item would create a missing file.
-    if (!FileExists(entry->File)) {
-        AddRow("INI", entry->InstallNo, entry->File, action, OUT_SKIPPED, "ALREADY-GONE", detail);
-        return 0;
-    }
-    int done = 1;
-    DWORD error = 0;
-    if (Preview) {
-        // nothing is written
-    } else if (IniSectionIsMapped(entry->File, entry->Section)) {
-        done = WritePrivateProfileStringA(entry->Section, entry->Item, written, entry->File) != 0;
-        error = GetLastError();
-    } else if (WriteProfileItemWhole(entry->File, entry->Section, entry->Item, written) == WHOLE_FAILED) {
-        error = GetLastError();
-        done = 0;
-        WorkLeft = 1;           // held or no room: the log keeps the item for a later run
-    }
-    // A failure never reads as "gone": the file was there.
-    AddResultRow("INI", entry->InstallNo, entry->File, action, done,
-                 error == ERROR_FILE_NOT_FOUND || error == 0 ? ERROR_WRITE_FAULT : error, detail);
-    return 1;
+    IniOutcome outcome;
+    RestoreIniItemsTogether(&entry, 1, &outcome);
+    return ReportIniItem(entry, &outcome);
 }

@@ -5,6 +5,7 @@
 #include "progman.h"
 #include "registry.h"
 #include "services.h"
+#include "../app/oscalls.h"
 #include "../app/paths.h"
 #include "../app/rows.h"
 #include "../app/text.h"
@@ -223,34 +224,86 @@ static void RemoveNewIniFiles(void)
     }
 }
 
+// The items of one INI file are written together, as one whole-file write,
+// at the step of the file's first taken item; every item keeps its own step
+// and its own row, in its place. An item written so before a cancel is
+// reported as written.
 static void RestoreIniItems(void)
 {
-    for (int i = 0; i < IniEntryList.Count; i++) {
+    int count = IniEntryList.Count;
+    IniOutcome *outcomes = count ? (IniOutcome *)calloc((size_t)count, sizeof *outcomes) : NULL;
+    IniEntry **batch = outcomes ? (IniEntry **)malloc((size_t)count * sizeof *batch) : NULL;
+    int *slots = batch ? (int *)malloc((size_t)count * sizeof *slots) : NULL;
+    IniOutcome *batchOutcomes = slots ? (IniOutcome *)malloc((size_t)count * sizeof *batchOutcomes) : NULL;
+    for (int i = 0; i < count; i++) {
         IniEntry *e = ENTRY_AT(IniEntry, IniEntryList, i);
-        if (TakeOrSkip("INI", e->Selected, e->InstallNo, e->File, e->Item)) {
+        if (batchOutcomes && outcomes[i].State != INI_PENDING) {
+            if (outcomes[i].State != INI_NO_FILE && !Cancelled)
+                ShowText(P_INI, e->File);
+            ReportIniItem(e, &outcomes[i]);
+        } else if (TakeOrSkip("INI", e->Selected, e->InstallNo, e->File, e->Item)) {
             if (FileExists(e->File))
                 ShowText(P_INI, e->File);
-            RestoreIniItem(e);  // a missing file gets its row there
+            if (!batchOutcomes) {
+                RestoreIniItem(e);  // short of memory: item by item
+            } else {
+                // The later items of the file that this run takes; none once
+                // the user has cancelled.
+                int n = 0, end = Cancelled ? i + 1 : count;
+                for (int j = i; j < end; j++) {
+                    IniEntry *f = ENTRY_AT(IniEntry, IniEntryList, j);
+                    if (j == i || (outcomes[j].State == INI_PENDING && TextEqualNoCase(f->File, e->File) &&
+                                   Taken(f->Selected, f->InstallNo))) {
+                        batch[n] = f;
+                        slots[n++] = j;
+                    }
+                }
+                RestoreIniItemsTogether(batch, n, batchOutcomes);
+                for (int k = 0; k < n; k++)
+                    outcomes[slots[k]] = batchOutcomes[k];
+                ReportIniItem(e, &outcomes[i]);
+            }
         }
         ProgressDone++;
     }
+    free(batchOutcomes);
+    free(slots);
+    free(batch);
+    free(outcomes);
 }
 
-// Cuts the log to its first offset bytes (never longer): the earlier
-// installations are written beside it and swapped in whole, so a kill or a
-// full disk leaves the old log or the cut one. A log held by another
-// program is cut at the next restart.
+// Cuts the log to its first offset bytes (never longer) where it lies: a
+// truncation needs no room on a full drive, and leaves the text before the
+// cut as it was, whenever the run stops. A log that another program holds
+// against writers is cut at the next restart, through a copy written beside
+// it and swapped in.
 static void CutLog(const char *logPath, long offset)
 {
-    HANDLE file = CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (offset <= 0)
+        return;
+    HANDLE file = Os.CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD high = 0;
+        DWORD size = GetFileSize(file, &high);
+        if (high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size &&
+            SetFilePointer(file, offset, NULL, FILE_BEGIN) == (DWORD)offset && SetEndOfFile(file))
+            FlushFileBuffers(file);
+        CloseHandle(file);
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED)
+        return;
+    file = Os.CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
     char *head = NULL;
     DWORD got = 0;
-    if (offset > 0 && high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size) {
+    if (high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size) {
         head = (char *)malloc((size_t)offset);
         if (head && !(ReadFile(file, head, (DWORD)offset, &got, NULL) && got == (DWORD)offset)) {
             free(head);

@@ -3,7 +3,10 @@
 // that holds many of the user's own items, is uninstalled and rolled back
 // while the drive is full: every file keeps its old content or gets its new
 // one, whole, and the log stays while work is left. Once space is freed the
-// same command finishes the job, ending as a run that had room.
+// same command finishes the job, ending as a run that had room. A rollback
+// that needs no room on D: (backups put back by renaming, the log cut in
+// place) ends there as one with room, and the restart program is written
+// whole or not at all.
 #include <gtest/gtest.h>
 #include <map>
 #include "app/pending.h"
@@ -12,6 +15,7 @@
 #include "app/text.h"
 #include "app/wholefile.h"
 #include "report/report.h"
+#include "resources/resource.h"
 #include "support/kvtest.h"
 
 namespace {
@@ -189,6 +193,21 @@ void ExpectOldOrNew(const std::map<std::string, std::string> &before,
     }
 }
 
+// The files are the same; a difference names the path and shows its start.
+void ExpectSameFiles(const std::map<std::string, std::string> &want, const std::map<std::string, std::string> &got,
+                     const std::string &label)
+{
+    std::map<std::string, int> paths;
+    for (auto *m : {&want, &got})
+        for (auto &kv : *m)
+            paths[kv.first] = 1;
+    for (auto &p : paths) {
+        auto w = want.find(p.first), g = got.find(p.first);
+        std::string a = w == want.end() ? "<missing>" : w->second, b = g == got.end() ? "<missing>" : g->second;
+        EXPECT_TRUE(a == b) << label << ": " << p.first << " holds " << Show(b) << "\n  want " << Show(a);
+    }
+}
+
 struct FullCase {
     const char *options;
     DWORD freePages;    // two pages: a copy begins and cannot end
@@ -337,6 +356,169 @@ TEST(FullDisk, ABackupStagedOnAFullDriveLeavesNothingBehind)
         EXPECT_EQ(want, files) << freePages << " pages free";
         ASSERT_TRUE(DeleteFileA(Filler.c_str()));
     }
+    RemoveTreeForTest(dir);
+}
+
+// A product on D: of two installations, with its log beside it: the upgrade
+// added files on C: and, with backups, replaced files on D:, keeping the
+// earlier copies on D:. It has no INI items, and its rollback frees no room
+// on D: before the log is cut: it needs no room there at all.
+std::string InstallWithoutIni(bool backups, std::string *firstBlock)
+{
+    RemoveTreeForTest(App);
+    std::string added = ScratchDir("fulldisk_added");
+    std::string b1 = "***  Installation Log\r\nTitle: Full Disk\r\nUninstall MIF: KVFULL.MIF\r\n"
+                     "Manufacturer: Kv\r\nProduct: Full\r\nVersion Number: 2\r\nMade Dir: " + App + "\r\n";
+    std::string b2 = "***  Upgrade\r\n";
+    for (int i = 0; i < 4; i++) {
+        std::string f = (i < 2 ? App : added) + "\\F" + std::to_string(i) + ".DAT";
+        MakeFile(f, "installed " + std::to_string(i));
+        (i < 2 ? b1 : b2) += "File Copy: " + f + "\r\n";
+    }
+    for (int i = 0; backups && i < 3; i++) {
+        std::string f = App + "\\O" + std::to_string(i) + ".DLL";
+        std::string bak = App + "\\BACKUP\\O" + std::to_string(i) + ".DLL";
+        MakeFile(f, "version 2 of " + std::to_string(i) + Padding(40000, 'b'));
+        MakeFile(bak, "version 1 of " + std::to_string(i) + Padding(40000, 'a'));
+        b1 += "File Copy: " + f + "\r\n";
+        b2 += "File Overwrite: " + f + "\r\nBackup Copy: " + bak + "\r\n";
+    }
+    std::string log = App + "\\INSTALL.LOG";
+    MakeFile(log, b1 + b2);
+    DeleteFileA((Win + "\\KVFULL.MIF").c_str());
+    *firstBlock = b1;
+    return log;
+}
+
+// The program, copied to C: (the drive with room), and the Windows directory.
+std::string ProgramOnC()
+{
+    char buf[MAX_PATH];
+    GetWindowsDirectoryA(buf, sizeof buf);
+    Win = buf;
+    std::string program = ScratchDir("fulldisk_bin") + "\\UNINSTAL.EXE";
+    EXPECT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    return program;
+}
+
+// A rollback on a full drive that holds its log: what the upgrade added
+// goes, and the log is cut to the earlier installation where it lies (a cut
+// needs no room), as by a run with room.
+TEST(FullDisk, ARollbackOnAFullDriveCutsItsLog)
+{
+    std::string problem = DriveProblem();
+    if (!problem.empty())
+        FAIL() << problem;  // wine-run.sh gave no small drive D: yet ran the program
+    std::string program = ProgramOnC(), first;
+    std::string log = InstallWithoutIni(false, &first);
+    ChildRun run = RunChild(program, "/S /R " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    ASSERT_EQ(first, ReadFileBytes(log)) << "a run with room cuts the log";
+    std::map<std::string, std::string> reference = Files();
+    log = InstallWithoutIni(false, &first);
+    Fill(0);
+    if (HasFatalFailure())
+        return;
+    run = RunChild(program, "/S /R " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(first, ReadFileBytes(log)) << "the log must be cut on a full drive";
+    ExpectSameFiles(reference, Files(), "full drive");
+    ASSERT_TRUE(DeleteFileA(Filler.c_str()));
+    RemoveTreeForTest(App);
+    DeleteFileA((Win + "\\KVFULL.MIF").c_str());
+}
+
+// A rollback on a full drive whose backups lie on that drive: each backup
+// takes its file's place by a rename, which needs no room, and the run ends
+// as one with room. A backup on another drive is still copied.
+TEST(FullDisk, ARollbackOnAFullDrivePutsBackTheBackupsOfThatDrive)
+{
+    std::string problem = DriveProblem();
+    if (!problem.empty())
+        FAIL() << problem;  // wine-run.sh gave no small drive D: yet ran the program
+    std::string program = ProgramOnC(), first;
+    std::string log = InstallWithoutIni(true, &first);
+    ChildRun run = RunChild(program, "/S /R " + log, {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    std::map<std::string, std::string> reference = Files();
+    for (DWORD freePages : {0u, 2u}) {
+        log = InstallWithoutIni(true, &first);
+        Fill(freePages);
+        if (HasFatalFailure())
+            return;
+        run = RunChild(program, "/S /R " + log, {}, 60000);
+        ASSERT_FALSE(run.timedOut) << freePages;
+        std::string label = std::to_string(freePages) + " pages free";
+        for (int i = 0; i < 3; i++) {
+            std::string f = App + "\\O" + std::to_string(i) + ".DLL", got = ReadFileBytes(f);
+            EXPECT_TRUE(got == "version 1 of " + std::to_string(i) + Padding(40000, 'a'))
+                << f << " with " << label << ": " << Show(got);
+        }
+        ExpectSameFiles(reference, Files(), label);
+        ASSERT_TRUE(DeleteFileA(Filler.c_str()));
+    }
+    // A backup on C: for a file on D: cannot be renamed there: it is copied.
+    PlatformKind = PLATFORM_NT;
+    const std::string target = App + "\\X.DLL", backup = ScratchDir("fulldisk_backup") + "\\X.DLL";
+    MakeFile(target, "installed");
+    MakeFile(backup, "original");
+    EXPECT_EQ(REPLACE_DONE, ReplaceFileLater(backup.c_str(), target.c_str()));
+    EXPECT_EQ("original", ReadFileBytes(target));
+    EXPECT_FALSE(PathExists(backup));
+    RemoveTreeForTest(App);
+    DeleteFileA((Win + "\\KVFULL.MIF").c_str());
+}
+
+// The restart program as this build embeds it.
+std::string EmbeddedRestartProgram()
+{
+    HRSRC info = FindResourceA(NULL, MAKEINTRESOURCEA(IDR_RESTART_PROGRAM), MAKEINTRESOURCEA(RT_RESTART_PROGRAM));
+    HGLOBAL data = info ? LoadResource(NULL, info) : NULL;
+    const char *bytes = data ? (const char *)LockResource(data) : nullptr;
+    return bytes ? std::string(bytes, SizeofResource(NULL, info)) : std::string();
+}
+
+// The restart program on a full drive: its place keeps nothing, or what an
+// earlier run left there, never a part of it; and only the embedded program,
+// whole, is ever started.
+TEST(FullDisk, TheRestartProgramIsWrittenWholeOrNotAtAll)
+{
+    std::string problem = DriveProblem();
+    if (!problem.empty())
+        FAIL() << problem;  // wine-run.sh gave no small drive D: yet ran the program
+    PlatformKind = PLATFORM_NT;
+    const std::string dir = "D:\\RESTART\\", path = dir + "_MSRSTRT.EXE";
+    RemoveTreeForTest(dir);
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), NULL));
+    std::string program = EmbeddedRestartProgram();
+    ASSERT_GT(program.size(), 1024u);
+    const std::string cut = program.substr(0, 1024);
+    for (const std::string *earlier : {(const std::string *)nullptr, &cut}) {
+        const char *label = earlier ? "a cut copy there before" : "nothing there before";
+        DeleteFileA(path.c_str());
+        if (earlier)
+            MakeFile(path, *earlier);
+        Fill(0);
+        if (HasFatalFailure())
+            return;
+        EXPECT_EQ(0, WriteRestartProgramTo(path.c_str())) << label;
+        std::map<std::string, std::string> files, want;
+        ListFiles(dir, &files);
+        if (earlier)
+            want[path] = *earlier;
+        ExpectSameFiles(want, files, label);
+        EXPECT_EQ(0, StartRestartProgram(path.c_str())) << label;
+        ASSERT_TRUE(DeleteFileA(Filler.c_str()));
+    }
+    // With room it is written whole over the cut copy, and nothing is left beside it.
+    EXPECT_EQ(1, WriteRestartProgramTo(path.c_str()));
+    std::map<std::string, std::string> files;
+    ListFiles(dir, &files);
+    EXPECT_EQ(1u, files.size());
+    EXPECT_TRUE(program == ReadFileBytes(path)) << Show(ReadFileBytes(path));
+    // Another program under its name is not started.
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\wait_probe.exe").c_str(), path.c_str(), FALSE));
+    EXPECT_EQ(0, StartRestartProgram(path.c_str()));
     RemoveTreeForTest(dir);
 }
 

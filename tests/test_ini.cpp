@@ -1,10 +1,15 @@
-// INI files: created files removed, items written back or deleted, and a
-// missing file never created.
+// INI files: created files removed, items written back or deleted, a
+// missing file never created, and the items of one file written together.
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 #include "support/kvtest.h"
+#include "app/rows.h"
 #include "app/state.h"
 #include "engine/inifiles.h"
+#include "engine/uninstall.h"
 #include "app/text.h"
+#include "ui/progress.h"
 
 namespace {
 
@@ -89,6 +94,167 @@ TEST_F(Ini, CreatedFileRemovedEvenWhenReadOnly)
     EXPECT_FALSE(PathExists(file));
     RemoveIniFile(&e);      // already gone: quietly nothing
     EXPECT_FALSE(PathExists(file));
+}
+
+// --- the INI phase of a run ------------------------------------------------
+
+// Every INI step of the run: the step's text, and each file's content then.
+struct Step {
+    std::string text;
+    std::map<std::string, std::string> files;
+};
+std::vector<Step> Steps;
+std::vector<std::string> Watched;
+int CancelAtStep;   // 1-based; 0: never
+
+void WatchStep(const char *text)
+{
+    Step s;
+    s.text = text ? text : "";
+    for (const std::string &f : Watched)
+        s.files[f] = ReadFileBytes(f);
+    Steps.push_back(s);
+    if ((int)Steps.size() == CancelAtStep)
+        Cancelled = 1;
+}
+
+// The items of two files, in the order a log may give them: interleaved.
+class IniPhase : public ::testing::Test {
+protected:
+    std::string dir, a, b;
+    void SetUp() override
+    {
+        ASSERT_EQ(0, CreateInventory());
+        UninstallMethod = METHOD_AUTOMATIC;
+        Rollback = Cancelled = WorkLeft = 0;
+        InstallCount = 1;
+        LastInstallOffset = 0;
+        WizardWindow = NULL;
+        RowsWanted = 1;
+        dir = ScratchDir("ini_phase");
+        a = dir + "\\A.INI";
+        b = dir + "\\B.INI";
+        ASSERT_TRUE(WriteFileBytes(a, "[Main]\r\nMine=keep\r\nA1=new\r\nA2=new\r\nA3=new\r\n"));
+        ASSERT_TRUE(WriteFileBytes(b, "[Main]\r\nB1=new\r\nB2=new\r\n[User]\r\nOwn=keep\r\n"));
+        const char *order[][3] = {{"A", "A1", "old1"}, {"B", "B1", ""}, {"A", "A2", ""}, {"B", "B2", "old2"},
+                                  {"A", "A3", "old3"}};
+        for (auto &o : order) {
+            IniEntry *e = nullptr;
+            ASSERT_EQ(0, NewEntry(&e));
+            StoreText(&e->File, (o[0][0] == 'A' ? a : b).c_str(), INV_PATH_CAP);
+            StoreText(&e->Section, "Main", NAME_CAP);
+            StoreText(&e->Item, o[1], NAME_CAP);
+            StoreText(&e->OldValue, o[2], INI_VALUE_CAP);
+            e->InstallNo = 1;
+            ASSERT_EQ(0, ListAppend(&IniEntryList, e));
+        }
+        Steps.clear();
+        Watched = {a, b};
+        CancelAtStep = 0;
+        ProgressObserver = WatchStep;
+    }
+    void TearDown() override
+    {
+        ProgressObserver = NULL;
+        FreeInventory();
+        FreeRows();
+        RowsWanted = 0;
+        Rollback = Cancelled = WorkLeft = 0;
+        RemoveTreeForTest(dir);
+    }
+    // "item OUTCOME" of every INI row, in row order.
+    std::vector<std::string> IniRows()
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < RowCount(); i++) {
+            const ReportRow *r = RowAt(i);
+            if (strcmp(r->Kind, "INI") != 0)
+                continue;
+            // "[Main] A1" for an item acted on, "A1" for one skipped.
+            std::string detail = r->Detail;
+            std::string item = detail.substr(detail.find(' ') == std::string::npos ? 0 : detail.find(' ') + 1);
+            out.push_back(item + " " + r->Outcome + (r->Reason[0] ? " " : "") + r->Reason);
+        }
+        return out;
+    }
+    void Run() { RunUninstall((dir + "\\INSTALL.LOG").c_str()); }
+};
+
+// The items as a run with room leaves them.
+void ExpectWrittenA(const std::string &a)
+{
+    EXPECT_EQ("old1", IniRead(a, "Main", "A1"));
+    EXPECT_EQ("<none>", IniRead(a, "Main", "A2"));
+    EXPECT_EQ("old3", IniRead(a, "Main", "A3"));
+    EXPECT_EQ("keep", IniRead(a, "Main", "Mine"));
+}
+
+void ExpectWrittenB(const std::string &b)
+{
+    EXPECT_EQ("<none>", IniRead(b, "Main", "B1"));
+    EXPECT_EQ("old2", IniRead(b, "Main", "B2"));
+    EXPECT_EQ("keep", IniRead(b, "User", "Own"));
+}
+
+// Each file is replaced once, with all its items, while every item keeps
+// its own step and row.
+TEST_F(IniPhase, EachFileIsWrittenOnceWithAllItsItems)
+{
+    Run();
+    ExpectWrittenA(a);
+    ExpectWrittenB(b);
+    ASSERT_EQ(5u, Steps.size()) << "one step per item";
+    for (const Step &s : Steps)
+        EXPECT_EQ(0u, s.text.find("Editing INI File:")) << s.text;
+    for (const std::string &f : {a, b}) {
+        std::set<std::string> seen;
+        for (const Step &s : Steps)
+            seen.insert(s.files.at(f));
+        seen.insert(ReadFileBytes(f));
+        EXPECT_EQ(2u, seen.size()) << f << ": the file must go from its old content to its new one in one write";
+    }
+    // By the second step (file B's first) file A holds all of its items.
+    std::string atB1 = Steps[1].files.at(a);
+    EXPECT_NE(std::string::npos, atB1.find("A3=old3")) << atB1;
+    EXPECT_EQ((std::vector<std::string>{"A1 DONE", "B1 DONE", "A2 DONE", "B2 DONE", "A3 DONE"}), IniRows());
+    EXPECT_EQ(0, WorkLeft);
+    EXPECT_FALSE(PathExists(a + ".~kv"));
+    EXPECT_FALSE(PathExists(b + ".~kv"));
+}
+
+// A cancel at file B's first step: file A, written at the step before with
+// all its items, has them reported as done; B's first item is written, as
+// its step had begun, and its later one is skipped.
+TEST_F(IniPhase, ACancelReportsWhatWasWritten)
+{
+    CancelAtStep = 2;
+    Run();
+    ExpectWrittenA(a);
+    EXPECT_EQ("<none>", IniRead(b, "Main", "B1"));
+    EXPECT_EQ("new", IniRead(b, "Main", "B2"));
+    EXPECT_EQ((std::vector<std::string>{"A1 DONE", "B1 DONE", "A2 DONE", "B2 SKIPPED CANCELLED", "A3 DONE"}),
+              IniRows());
+}
+
+// A file held by another program keeps all its items for a later run (each
+// item reported failed); the other file is written.
+TEST_F(IniPhase, AHeldFileKeepsEveryItemForALaterRun)
+{
+    std::string oldA = ReadFileBytes(a);
+    HANDLE held = CreateFileA(a.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    Run();
+    CloseHandle(held);
+    EXPECT_EQ(oldA, ReadFileBytes(a));
+    ExpectWrittenB(b);
+    std::vector<std::string> rows = IniRows();
+    ASSERT_EQ(5u, rows.size());
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(0u, rows[i].find("A" + std::to_string(i / 2 + 1) + " FAILED")) << rows[i];
+    EXPECT_EQ("B1 DONE", rows[1]);
+    EXPECT_EQ("B2 DONE", rows[3]);
+    EXPECT_EQ(1, WorkLeft);
+    EXPECT_FALSE(PathExists(a + ".~kv"));
 }
 
 }  // namespace

@@ -2,13 +2,31 @@
 // restart, the embedded restart program.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <string.h>
 #include "kvtest.h"
+#include "app/paths.h"
 #include "app/pending.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "log/refusals.h"
 
 namespace {
+
+// The files and folders in dir.
+std::vector<std::string> Names(const std::string &dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
+            names.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
+}
 
 class Pending : public testing::Test {
 protected:
@@ -76,6 +94,33 @@ TEST_F(Pending, FreeTargetIsReplacedAtOnce)
         FindClose(h);
     }
     EXPECT_EQ(1, names);
+}
+
+// On NT a backup on the target's drive is renamed into place (no room is
+// needed): the target is the backup's file, with plain attributes, and the
+// backup, its help index files and nothing beside remain. A backup that is
+// the target's own file under another name is left as it is.
+TEST_F(Pending, ABackupOnTheSameDriveIsRenamedIntoPlace)
+{
+    std::string target = dir + "\\APP.HLP", backup = dir + "\\Backup Copy.HLP";
+    ASSERT_TRUE(WriteFileBytes(target, "installed"));
+    ASSERT_TRUE(WriteFileBytes(backup, "original"));
+    ASSERT_TRUE(WriteFileBytes(dir + "\\Backup Copy.GID", "index"));
+    ASSERT_TRUE(SetFileAttributesA(backup.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    FileIdentity before, after;
+    ASSERT_EQ(0, GetFileIdentity(backup.c_str(), &before));
+    EXPECT_EQ(REPLACE_DONE, ReplaceFileLater(backup.c_str(), target.c_str()));
+    EXPECT_EQ("original", ReadFileBytes(target));
+    ASSERT_EQ(0, GetFileIdentity(target.c_str(), &after));
+    EXPECT_TRUE(SameIdentity(&before, &after)) << "renamed, not copied";
+    EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(std::vector<std::string>{"APP.HLP"}, Names(dir));
+    EXPECT_EQ(0, RestartNeeded);
+    // The target named through its short form: one file, which stays.
+    std::string alias = ShortOf(target);
+    ASSERT_NE("", alias);
+    EXPECT_EQ(REPLACE_DONE, ReplaceFileLater(alias.c_str(), target.c_str()));
+    EXPECT_EQ("original", ReadFileBytes(target));
 }
 
 // Put back before taking away: whatever fails, the target holds the

@@ -93,6 +93,30 @@ TEST_F(WholeFile, WinIniWithRegistryMappedSections)
     WriteFileBytes(ini, before);
 }
 
+// The items of one file in one write: each as set (of two with one name,
+// the later), every other item as it was, no copy left; a held file gets
+// none of them.
+TEST_F(WholeFile, SeveralItemsOfOneFileInOneWrite)
+{
+    std::string ini = dir + "\\MANY.INI";
+    std::string text = "[Other]\r\nA=1\r\n[S]\r\nK=installed\r\nGone=x\r\nMine=keep\r\n";
+    ASSERT_TRUE(WriteFileBytes(ini, text));
+    const ProfileItem items[] = {{"S", "K", "first"}, {"S", "Gone", NULL}, {"New", "N", "v"}, {"s", "k", "second"}};
+    HANDLE held = CreateFileA(ini.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(WHOLE_FAILED, WriteProfileItemsWhole(ini.c_str(), items, 4));
+    CloseHandle(held);
+    EXPECT_EQ(text, ReadFileBytes(ini));
+    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, Listing(dir));
+    EXPECT_EQ(WHOLE_DONE, WriteProfileItemsWhole(ini.c_str(), items, 4));
+    EXPECT_EQ("second", IniRead(ini, "S", "K"));
+    EXPECT_EQ("<none>", IniRead(ini, "S", "Gone"));
+    EXPECT_EQ("v", IniRead(ini, "New", "N"));
+    EXPECT_EQ("keep", IniRead(ini, "S", "Mine"));
+    EXPECT_EQ("1", IniRead(ini, "Other", "A"));
+    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, Listing(dir));
+}
+
 TEST_F(WholeFile, HeldIniStaysAsItWas)
 {
     std::string ini = dir + "\\HELD.INI";

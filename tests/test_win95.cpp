@@ -342,6 +342,13 @@ TEST_F(Win95Path, RestartRecordsAndReplacementsDoWithoutMoveFileEx)
     std::string target = dir + "\\A Long Library Name.dll", backup = dir + "\\backup.bak";
     MakeFile(target, "installed");
     MakeFile(backup, "original");
+    // A backup on the file's drive is copied into place, not renamed.
+    std::string free = dir + "\\Free Library.dll", freeBackup = dir + "\\free.bak";
+    MakeFile(free, "installed");
+    MakeFile(freeBackup, "original");
+    EXPECT_EQ(REPLACE_DONE, ReplaceFileLater(freeBackup.c_str(), free.c_str()));
+    EXPECT_EQ("original", ReadFileBytes(free));
+    EXPECT_FALSE(PathExists(freeBackup));
     // A free file is replaced at once; its old content goes.
     EXPECT_EQ(WHOLE_DONE, WriteWholeFile(target.c_str(), "new", 3, 0));
     EXPECT_EQ("new", ReadFileBytes(target));
