@@ -12,22 +12,6 @@
 
 namespace {
 
-// The files and folders in dir.
-std::vector<std::string> Names(const std::string &dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
-            names.push_back(fd.cFileName);
-    while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
-}
-
 class Pending : public testing::Test {
 protected:
     std::string dir;
@@ -114,7 +98,7 @@ TEST_F(Pending, ABackupOnTheSameDriveIsRenamedIntoPlace)
     ASSERT_EQ(0, GetFileIdentity(target.c_str(), &after));
     EXPECT_TRUE(SameIdentity(&before, &after)) << "renamed, not copied";
     EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(std::vector<std::string>{"APP.HLP"}, Names(dir));
+    EXPECT_EQ(std::vector<std::string>{"APP.HLP"}, FolderNames(dir));
     EXPECT_EQ(0, RestartNeeded);
     // The target named through its short form: one file, which stays.
     std::string alias = ShortOf(target);

@@ -12,22 +12,6 @@
 
 namespace {
 
-// The names in dir, sorted by the system's listing.
-std::vector<std::string> Listing(const std::string &dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, ".."))
-            names.push_back(fd.cFileName);
-    while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
-}
-
 IniEntry Item(const std::string &file, const char *section, const char *item, const char *old)
 {
     IniEntry e;
@@ -72,7 +56,7 @@ TEST_F(WholeFile, IniRestoreKeepsEverythingElseAndLeavesNoCopy)
         EXPECT_EQ("1", IniRead(ini, "Other", "A")) << r.name;
         EXPECT_EQ("two words", IniRead(ini, "Other", "B")) << r.name;
         EXPECT_EQ("keep", IniRead(ini, "S", "Mine")) << r.name;
-        EXPECT_EQ(std::vector<std::string>{"APP.INI"}, Listing(dir)) << r.name;
+        EXPECT_EQ(std::vector<std::string>{"APP.INI"}, FolderNames(dir)) << r.name;
     }
 }
 
@@ -107,14 +91,14 @@ TEST_F(WholeFile, SeveralItemsOfOneFileInOneWrite)
     EXPECT_EQ(WHOLE_FAILED, WriteProfileItemsWhole(ini.c_str(), items, 4));
     CloseHandle(held);
     EXPECT_EQ(text, ReadFileBytes(ini));
-    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, Listing(dir));
+    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, FolderNames(dir));
     EXPECT_EQ(WHOLE_DONE, WriteProfileItemsWhole(ini.c_str(), items, 4));
     EXPECT_EQ("second", IniRead(ini, "S", "K"));
     EXPECT_EQ("<none>", IniRead(ini, "S", "Gone"));
     EXPECT_EQ("v", IniRead(ini, "New", "N"));
     EXPECT_EQ("keep", IniRead(ini, "S", "Mine"));
     EXPECT_EQ("1", IniRead(ini, "Other", "A"));
-    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, Listing(dir));
+    EXPECT_EQ(std::vector<std::string>{"MANY.INI"}, FolderNames(dir));
 }
 
 TEST_F(WholeFile, HeldIniStaysAsItWas)
@@ -128,7 +112,7 @@ TEST_F(WholeFile, HeldIniStaysAsItWas)
     RestoreIniItem(&e);
     CloseHandle(held);
     EXPECT_EQ(text, ReadFileBytes(ini));
-    EXPECT_EQ(std::vector<std::string>{"HELD.INI"}, Listing(dir));
+    EXPECT_EQ(std::vector<std::string>{"HELD.INI"}, FolderNames(dir));
     // Once free, the same restore goes through.
     RestoreIniItem(&e);
     EXPECT_EQ("before", IniRead(ini, "S", "K"));
@@ -152,7 +136,7 @@ TEST_F(WholeFile, WriteWholeFileNeverLeavesAPart)
     EXPECT_EQ(WHOLE_FAILED, WriteWholeFile(path.c_str(), "newer", 5, 0));
     CloseHandle(held);
     EXPECT_EQ("new status", ReadFileBytes(path));
-    std::vector<std::string> names = Listing(dir);
+    std::vector<std::string> names = FolderNames(dir);
     EXPECT_EQ(2u, names.size()) << names.size();
 }
 

@@ -16,6 +16,8 @@ void MakeFile(const std::string &path, const std::string &bytes);
 std::string TreeText(const std::string &dir);
 std::string ReadFileBytes(const std::string &path, bool *ok = nullptr);
 bool PathExists(const std::string &path);
+// The names of the files and folders in dir, in the system's listing order.
+std::vector<std::string> FolderNames(const std::string &dir);
 // The folder of the running test program (also holds UNINSTAL.EXE).
 std::string BinDir();
 std::string UninstallerPath();
