@@ -1,6 +1,6 @@
 #include "background.h"
-#include "state.h"
-#include "text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 
 static int GradientStart[3];

@@ -1,11 +1,11 @@
 // The temporary copy of the program, the removal of its own file, and the
 // clean-up run of the copy.
 #include "relocate.h"
-#include "oscalls.h"
-#include "paths.h"
-#include "pending.h"
-#include "state.h"
-#include "text.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../machine/pending.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../engine/files.h"
 #include <string.h>
 

@@ -1,13 +1,13 @@
 // Start-up and run flow (see runflow.h).
 #include "runflow.h"
 #include "background.h"
-#include "oscalls.h"
-#include "paths.h"
-#include "pending.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../machine/pending.h"
 #include "relocate.h"
-#include "rows.h"
-#include "state.h"
-#include "text.h"
+#include "../base/rows.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../engine/files.h"
 #include "../engine/progman.h"
 #include "../engine/uninstall.h"
@@ -319,7 +319,7 @@ static void Teardown(void)
     }
     FreeInventory();
     FreeRows();
-    ForgetPreviewGone();
+    ForgetPlannedGone();
     ReleaseStartResources();
     if (RestartNeeded && PlatformKind == PLATFORM_NT)
         WriteRestartProgram();

@@ -9,9 +9,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include "loggen.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "log/dump.h"
 #include "log/inventory.h"
 #include "log/logread.h"

@@ -5,9 +5,9 @@
 // Run: scripts/wine-run.sh build/wine-template build/bin/bench_report.exe
 #include <windows.h>
 #include <stdio.h>
-#include "app/rows.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/rows.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "log/inventory.h"
 #include "report/report.h"
 

@@ -4,8 +4,8 @@
 // remove directory and nothing else). Also the cost of building the set.
 #include <windows.h>
 #include <stdio.h>
-#include "app/protect.h"
-#include "app/text.h"
+#include "machine/protect.h"
+#include "base/text.h"
 #include "engine/files.h"
 
 enum { OUTER = 20, INNER = 20, ROUNDS = 3 };

@@ -8,8 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/background.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
 #include "ui/progress.h"

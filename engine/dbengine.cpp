@@ -1,7 +1,7 @@
 #include "dbengine.h"
 #include "registry.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../ui/messages.h"
 #include <string.h>
 

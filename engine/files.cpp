@@ -1,12 +1,12 @@
 #include "files.h"
 #include "services.h"
 #include "shared.h"
-#include "../app/paths.h"
-#include "../app/pending.h"
-#include "../app/protect.h"
-#include "../app/rows.h"
-#include "../log/refusals.h"
-#include "../app/text.h"
+#include "../base/paths.h"
+#include "../machine/pending.h"
+#include "../machine/protect.h"
+#include "../base/rows.h"
+#include "../base/refusals.h"
+#include "../base/text.h"
 #include "../ui/progress.h"
 #include <stdlib.h>
 #include <string.h>
@@ -234,7 +234,7 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
             // The running program's own file goes when the program ends
             // (through its clean-up copy, or at the restart when it runs in
             // place).
-            MarkGoneInPreview(path);
+            MarkGoneInPlan(path);
             AddRow(kind, installNo, path, ACT_DELETE, InPlace ? OUT_STAGED : OUT_DONE, InPlace ? "IN-USE" : NULL,
                    "own file");
         } else {
@@ -271,7 +271,7 @@ static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short in
                 AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
                 AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
                 continue;           // would not fit: never act on a cut path
-            if (Preview && PreviewGone(sub))
+            if (Preview && PlannedGone(sub))
                 continue;           // the run will not find it here
             if (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 // A junction or link leads elsewhere and stays: the removal

@@ -3,7 +3,7 @@
 // re-registration).
 #pragma once
 #include "../log/inventory.h"
-#include "preview.h"
+#include "../machine/preview.h"
 
 enum { ENTRY_REFUSED = 0, ENTRY_HANDLED = 1 };
 
@@ -31,7 +31,7 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
 const char *LastRefusalReason(void);
 // Removes a directory tree (path without a trailing backslash); with
 // deleteFiles 0 only directories that are or become empty go. A path that is
-// not plain, a protected folder (app/protect.h) or a path through a link is
+// not plain, a protected folder (machine/protect.h) or a path through a link is
 // refused and recorded ("TREE" or, with deleteFiles 0, "DIR", for installNo),
 // and so is a top that is itself a link; protected folders inside are not
 // entered, and links inside are neither followed nor removed (recorded).

@@ -3,10 +3,10 @@
 // or a kill loses nothing.
 #include "inifiles.h"
 #include "files.h"
-#include "../app/paths.h"
-#include "../app/rows.h"
-#include "../app/text.h"
-#include "../app/wholefile.h"
+#include "../base/paths.h"
+#include "../base/rows.h"
+#include "../base/text.h"
+#include "../machine/wholefile.h"
 #include <stdlib.h>
 #include <string.h>
 

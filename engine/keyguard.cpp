@@ -12,7 +12,7 @@
 // Keys below these (a product's own Software\Vendor\Product, a ProgID such as
 // Vendor.Document, a CLSID\{...} of its own) are not protected.
 #include "keyguard.h"
-#include "../app/text.h"
+#include "../base/text.h"
 #include <string.h>
 
 static const char *const SoftwareTable[] = {

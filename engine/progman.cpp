@@ -3,11 +3,11 @@
 #include <ddeml.h>
 #include <stdlib.h>
 #include <string.h>
-#include "../app/rows.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/rows.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../log/inventory.h"
-#include "../log/refusals.h"
+#include "../base/refusals.h"
 #include "../ui/progress.h"
 
 enum {

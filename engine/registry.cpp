@@ -3,10 +3,10 @@
 // change gets its report row, and a preview counts what it would delete.
 #include "registry.h"
 #include "keyguard.h"
-#include "preview.h"
-#include "../app/rows.h"
-#include "../app/text.h"
-#include "../log/refusals.h"
+#include "../machine/preview.h"
+#include "../base/rows.h"
+#include "../base/text.h"
+#include "../base/refusals.h"
 #include <string.h>
 
 static HKEY const RootKeyTable[REG_ROOT_COUNT] = {
@@ -157,26 +157,26 @@ static int PreviewKeyGone(int root, const char *key)
         if (*c != '\\')
             continue;
         *c = 0;
-        int gone = PreviewGone(name);
+        int gone = PlannedGone(name);
         *c = '\\';
         if (gone)
             return 1;
     }
-    return PreviewGone(name);
+    return PlannedGone(name);
 }
 
 static int PreviewValueGone(int root, const char *key, const char *value)
 {
     char name[PREVIEW_NAME_CAP];
     return Preview && (PreviewKeyGone(root, key) ||
-                       (PreviewName(name, sizeof name, root, key, value) && PreviewGone(name)));
+                       (PreviewName(name, sizeof name, root, key, value) && PlannedGone(name)));
 }
 
 static void MarkPreviewKey(int root, const char *key, const char *value)
 {
     char name[PREVIEW_NAME_CAP];
     if (Preview && PreviewName(name, sizeof name, root, key, value))
-        MarkPreviewGone(name);
+        MarkPlannedGone(name);
 }
 
 // Opens the key as the run finds it: a preview counts a key it would have

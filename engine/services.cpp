@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
-#include "../app/oscalls.h"
-#include "../app/paths.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../log/logread.h"
 #include "../ui/progress.h"
 #include "files.h"

@@ -1,6 +1,6 @@
 #include "shared.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 #include "../ui/dialogs.h"
 #include "../ui/messages.h"

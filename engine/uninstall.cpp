@@ -5,11 +5,11 @@
 #include "progman.h"
 #include "registry.h"
 #include "services.h"
-#include "../app/oscalls.h"
-#include "../app/paths.h"
-#include "../app/rows.h"
-#include "../app/text.h"
-#include "../app/wholefile.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/rows.h"
+#include "../base/text.h"
+#include "../machine/wholefile.h"
 #include "../log/inventory.h"
 #include "../resources/resource.h"
 #include "../ui/messages.h"
@@ -327,8 +327,8 @@ static void HandleLog(const char *logPath)
         // Counted as deleted when the run would delete it, so that the
         // folders that held it are judged as the run will leave them.
         if ((Rollback && LastInstallOffset == 0) || (!Rollback && UninstallMethod == METHOD_AUTOMATIC)) {
-            MarkGoneInPreview(logPath);
-            MarkGoneInPreview(LogLongPath);
+            MarkGoneInPlan(logPath);
+            MarkGoneInPlan(LogLongPath);
         }
         return;
     }

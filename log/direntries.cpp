@@ -2,8 +2,8 @@
 // that merge into the outer of two nested directories, found through an
 // index of the paths' leading parts.
 #include "readstate.h"
-#include "../app/paths.h"
-#include "../app/text.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include <stdlib.h>
 #include <string.h>
 

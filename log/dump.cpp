@@ -1,7 +1,7 @@
 #include "dump.h"
 #include "inventory.h"
-#include "refusals.h"
-#include "../app/text.h"
+#include "../base/refusals.h"
+#include "../base/text.h"
 #include <string.h>
 
 enum { DUMP_LINE_CAP = 2 * OLD_DATA_CAP + 1024 };

@@ -1,8 +1,8 @@
 // The readers of file, edited-file, service, INI, program and icon lines,
 // with the look-up indexes that merge repeated lines into one entry.
 #include "readstate.h"
-#include "../app/paths.h"
-#include "../app/text.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include <stdlib.h>
 #include <string.h>
 

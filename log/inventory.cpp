@@ -3,7 +3,7 @@
 // turn and all released together, so a large log costs few allocations and
 // no text takes more room than its own length.
 #include "inventory.h"
-#include "refusals.h"
+#include "../base/refusals.h"
 #include <stdlib.h>
 #include <string.h>
 

@@ -4,7 +4,7 @@
 // needed (memory is the only bound), so no entry of a large product is
 // dropped.
 #pragma once
-#include "../app/state.h"
+#include "../base/state.h"
 #include <stddef.h>
 
 // The longest texts the reader takes (NUL included): longer ones are cut or

@@ -1,7 +1,7 @@
 // The buffered line reader: the log, and SYSTEM.INI when device lines are
 // disabled. CR ends a line, LF is dropped wherever it stands.
 #include "linereader.h"
-#include "../app/state.h"
+#include "../base/state.h"
 #include <string.h>
 
 long LogBufferBase;

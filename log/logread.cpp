@@ -4,10 +4,10 @@
 #include "logread.h"
 #include "inventory.h"
 #include "readstate.h"
-#include "refusals.h"
-#include "../app/oscalls.h"
-#include "../app/paths.h"
-#include "../app/text.h"
+#include "../base/refusals.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../ui/messages.h"
 #include <stdlib.h>
 #include <string.h>

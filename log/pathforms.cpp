@@ -2,10 +2,10 @@
 // drives, shared DLLs, the system-file classification (by folder identity)
 // and the rule that every path acted on is plain and absolute.
 #include "readstate.h"
-#include "refusals.h"
-#include "../app/paths.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/refusals.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include <string.h>
 
 char WindowsDir[INV_PATH_CAP];

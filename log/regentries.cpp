@@ -1,7 +1,7 @@
 // The readers of "RegDB Tree: " and "RegDB Key: " groups: registry trees,
 // created values and keys, and changed values with their old data.
 #include "readstate.h"
-#include "../app/text.h"
+#include "../base/text.h"
 #include <stdlib.h>
 #include <string.h>
 

@@ -1,7 +1,7 @@
 #include "mif.h"
-#include "../app/state.h"
-#include "../app/text.h"
-#include "../app/wholefile.h"
+#include "../base/state.h"
+#include "../base/text.h"
+#include "../machine/wholefile.h"
 #include "../log/inventory.h"
 #include <string.h>
 

@@ -1,11 +1,11 @@
-// The per-item report: rows collected during the run (app/rows), a #LEFT
+// The per-item report: rows collected during the run (base/rows), a #LEFT
 // section of what the log recorded and the run left, and the result.
 #include "report.h"
-#include "../app/paths.h"
-#include "../app/rows.h"
-#include "../app/state.h"
-#include "../app/text.h"
-#include "../app/wholefile.h"
+#include "../base/paths.h"
+#include "../base/rows.h"
+#include "../base/state.h"
+#include "../base/text.h"
+#include "../machine/wholefile.h"
 #include "../engine/files.h"
 #include "../log/inventory.h"
 #include <windows.h>

@@ -4,8 +4,8 @@
 #include "kvtest.h"
 #include "app/background.h"
 #include "app/runflow.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The program's own C functions (app/crt.cpp, built here renamed kvcrt_*)
+// The program's own C functions (base/crt.cpp, built here renamed kvcrt_*)
 // against the C run-time's on tables of cases: every alignment and overlap
 // of the memory functions, the string functions on bytes above 127, strtol's
 // signs, bases and overflow, the heap functions' edge cases, and the 64-bit
@@ -9,7 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #define KV_CRT_TEST
-#include "app/crt.h"
+#include "base/crt.h"
 
 namespace {
 

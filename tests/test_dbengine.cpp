@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/dbengine.h"
 
 namespace {

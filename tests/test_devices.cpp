@@ -2,8 +2,8 @@
 // byte for byte, and that SYSTEM.INI survives every failure.
 #include <gtest/gtest.h>
 #include "kvtest.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "engine/services.h"
 
 namespace {

@@ -9,11 +9,11 @@
 // whole or not at all.
 #include <gtest/gtest.h>
 #include <map>
-#include "app/pending.h"
-#include "app/rows.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "app/wholefile.h"
+#include "machine/pending.h"
+#include "base/rows.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "machine/wholefile.h"
 #include "report/report.h"
 #include "resources/resource.h"
 #include "support/kvtest.h"

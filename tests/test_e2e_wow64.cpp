@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "kvtest.h"
-#include "app/wow64.h"
+#include "base/wow64.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <functional>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
 #include "resources/resource.h"
 #include "ui/progress.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <string>
-#include "app/text.h"
+#include "base/text.h"
 #include "log/inventory.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <ctype.h>
 #include "support/kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/files.h"
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <map>
 #include <set>
 #include "support/kvtest.h"
-#include "app/rows.h"
-#include "app/state.h"
+#include "base/rows.h"
+#include "base/state.h"
 #include "engine/inifiles.h"
 #include "engine/uninstall.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/progress.h"
 
 namespace {

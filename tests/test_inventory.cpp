@@ -2,7 +2,7 @@
 // installations, system-file classification, shared DLLs, directories and
 // the install root, self-registering servers, INI and registry entries.
 #include "test_logread_util.h"
-#include "app/paths.h"
+#include "base/paths.h"
 #include <ctype.h>
 #include <string.h>
 #include <algorithm>

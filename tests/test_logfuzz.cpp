@@ -7,8 +7,8 @@
 // default seed keeps the test command repeatable. KV_FUZZ_DUMP names a file
 // that receives every reading's inventory, to compare two builds of the reader.
 #include "test_logread_util.h"
-#include "log/refusals.h"
-#include "app/paths.h"
+#include "base/refusals.h"
+#include "base/paths.h"
 #include <psapi.h>
 #include <stdlib.h>
 #include <string.h>

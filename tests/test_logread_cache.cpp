@@ -5,7 +5,7 @@
 // KV_CACHE_COUNT (default 50) sets how many logs; scripts/safety-long.sh
 // reads many more.
 #include "test_logread_util.h"
-#include "app/paths.h"
+#include "base/paths.h"
 #include <stdlib.h>
 #include <string.h>
 

@@ -3,7 +3,7 @@
 // markers, and system files spelt another way. Every refusal shows in the
 // inventory dump.
 #include "test_logread_util.h"
-#include "log/refusals.h"
+#include "base/refusals.h"
 #include <string.h>
 
 namespace {

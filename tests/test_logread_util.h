@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 #include <vector>
-#include "app/oscalls.h"
-#include "app/state.h"
+#include "base/oscalls.h"
+#include "base/state.h"
 #include "log/dump.h"
 #include "log/inventory.h"
 #include "log/logread.h"

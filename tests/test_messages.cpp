@@ -4,7 +4,7 @@
 #include <string.h>
 #include "kvtest.h"
 #include "app/runflow.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "ui/messages.h"
 
 namespace {

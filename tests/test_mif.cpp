@@ -4,7 +4,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "app/state.h"
+#include "base/state.h"
 #include "log/inventory.h"
 #include "report/mif.h"
 #include "support/kvtest.h"

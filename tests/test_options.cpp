@@ -1,10 +1,10 @@
 // Command-line options, default log and platform detection.
 #include <gtest/gtest.h>
 #include "kvtest.h"
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/runflow.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // on real directories with long names.
 #include <gtest/gtest.h>
 #include "kvtest.h"
-#include "app/paths.h"
-#include "app/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 

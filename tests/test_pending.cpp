@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <string.h>
 #include "kvtest.h"
-#include "app/paths.h"
-#include "app/pending.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "log/refusals.h"
+#include "base/paths.h"
+#include "machine/pending.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "base/refusals.h"
 
 namespace {
 

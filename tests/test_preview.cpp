@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/rows.h"
-#include "app/state.h"
+#include "base/rows.h"
+#include "base/state.h"
 #include "engine/files.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
@@ -46,7 +46,7 @@ protected:
         Cancelled = 0;
         ProgressObserver = NULL;
         FreeRows();
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         FreeInventory();
         RemoveTreeForTest(dir);
     }
@@ -56,7 +56,7 @@ protected:
     {
         FreeRows();
         FreeInventory();
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         EXPECT_EQ(0, CreateInventory());
         char root[MAX_PATH] = "";
         EXPECT_EQ(0, ReadInstallLog(log.c_str(), root));

@@ -3,10 +3,10 @@
 #include <stdlib.h>
 #include "kvtest.h"
 #include "progmantest.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"
-#include "log/refusals.h"
+#include "base/refusals.h"
 #include "ui/progress.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string.h>
 #include "support/kvtest.h"
 #include "app/background.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "resources/resource.h"
 #include "ui/progress.h"
 

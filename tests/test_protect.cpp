@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include "support/kvtest.h"
 #include "support/linktest.h"
-#include "app/protect.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "machine/protect.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "engine/files.h"
-#include "log/refusals.h"
+#include "base/refusals.h"
 
 namespace {
 

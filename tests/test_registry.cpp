@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/registry.h"
-#include "app/text.h"
-#include "log/refusals.h"
+#include "base/text.h"
+#include "base/refusals.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <functional>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/rows.h"
-#include "app/state.h"
-#include "engine/preview.h"
+#include "base/rows.h"
+#include "base/state.h"
+#include "machine/preview.h"
 #include "engine/registry.h"
-#include "app/text.h"
-#include "log/refusals.h"
+#include "base/text.h"
+#include "base/refusals.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ protected:
         Rollback = Preview = RowsWanted = 0;
         FreeRows();
         FreeRefusals();
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         CleanKey(HKEY_CURRENT_USER, Base);
         CleanKey(HKEY_LOCAL_MACHINE, "Software\\AccWiz");
     }
@@ -80,7 +80,7 @@ protected:
             RemoveRegistryValue(&k.e);
         }
         std::vector<std::string> planned = AllRows();
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         EXPECT_EQ(before, machine()) << "the preview changed the registry";
         FreeRows();
         Preview = 0;
@@ -236,7 +236,7 @@ TEST_F(RegistryRows, ARestoreOfAnUnchangedValueIsNoChange)
             e.Root = 1;
             e.Type = c.type;
             RestoreRegistryValue(&e);
-            ForgetPreviewGone();
+            ForgetPlannedGone();
             std::string want = "REGVALUE HKCU\\" + key + " RESTORE-VALUE " +
                                (unchanged[i] ? "SKIPPED ALREADY-GONE V" : "DONE  V");
             EXPECT_EQ(want, Row(0)) << c.name << (preview ? " (preview)" : "");
@@ -261,7 +261,7 @@ TEST_F(RegistryRows, APreviewSeesWhatItWouldHaveDeleted)
         KeyEntry k(1, inner, "V");
         RemoveRegistryValue(&k.e);
         runs.push_back(AllRows());
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         EXPECT_EQ(preview == 1, KeyExists(HKEY_CURRENT_USER, inner));
     }
     std::vector<std::string> want = {

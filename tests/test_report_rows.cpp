@@ -6,8 +6,8 @@
 #include <map>
 #include <string.h>
 #include <string>
-#include "app/rows.h"
-#include "app/state.h"
+#include "base/rows.h"
+#include "base/state.h"
 #include "log/inventory.h"
 #include "report/report.h"
 #include "support/kvtest.h"

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "kvtest.h"
-#include "app/paths.h"
-#include "app/state.h"
+#include "base/paths.h"
+#include "base/state.h"
 #include "engine/services.h"
 #include "ui/progress.h"
 

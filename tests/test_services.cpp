@@ -2,7 +2,7 @@
 // service program (tools/kv_service.cpp) run by Wine's service manager.
 #include <gtest/gtest.h>
 #include "kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/services.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include "kvtest.h"
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Shared-component reference counts and the last-reference question.
 #include <gtest/gtest.h>
 #include "kvtest.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "engine/shared.h"
 #include "resources/resource.h"
 

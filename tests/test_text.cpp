@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "support/kvtest.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "engine/services.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"

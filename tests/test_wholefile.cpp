@@ -3,8 +3,8 @@
 // the old text whole and no stray file behind.
 #include <gtest/gtest.h>
 #include <string.h>
-#include "app/state.h"
-#include "app/wholefile.h"
+#include "base/state.h"
+#include "machine/wholefile.h"
 #include "engine/inifiles.h"
 #include "log/inventory.h"
 #include "report/mif.h"

@@ -10,22 +10,22 @@
 #include "support/kvtest.h"
 #include "support/linktest.h"
 #include "support/win95.h"
-#include "app/oscalls.h"
-#include "app/paths.h"
-#include "app/pending.h"
-#include "app/protect.h"
+#include "base/oscalls.h"
+#include "base/paths.h"
+#include "machine/pending.h"
+#include "machine/protect.h"
 #include "app/relocate.h"
-#include "app/rows.h"
+#include "base/rows.h"
 #include "app/runflow.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "app/wholefile.h"
-#include "engine/preview.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "machine/wholefile.h"
+#include "machine/preview.h"
 #include "engine/services.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
 #include "log/logread.h"
-#include "log/refusals.h"
+#include "base/refusals.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ protected:
         UseSystemCalls();
         Preview = 0;
         RestartNeeded = 0;
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         ForgetProtectedFolders();
         FreeRefusals();
         DeleteFileA("C:\\windows\\WININIT.INI");
@@ -253,7 +253,7 @@ TEST_F(Win95Path, PreviewTellsHeldFilesFromFreeOnes)
     for (const Row &r : rows) {
         MakeFile(file, "installed");
         MakeFile(dir + "\\backup.bak", "original");
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         HANDLE h = r.access ? CreateFileA(file.c_str(), r.access, r.share, NULL, OPEN_EXISTING, 0, NULL)
                             : INVALID_HANDLE_VALUE;
         ASSERT_EQ(r.access != 0, h != INVALID_HANDLE_VALUE) << r.name;
@@ -264,7 +264,7 @@ TEST_F(Win95Path, PreviewTellsHeldFilesFromFreeOnes)
             ErrorReason(reason, sizeof reason, GetLastError());
             EXPECT_STREQ("IN-USE", reason) << r.name;
         }
-        ForgetPreviewGone();
+        ForgetPlannedGone();
         EXPECT_EQ(r.held ? REPLACE_STAGED : REPLACE_DONE,
                   ReplaceFileLater((dir + "\\backup.bak").c_str(), file.c_str())) << r.name;
         if (h != INVALID_HANDLE_VALUE)
@@ -272,7 +272,7 @@ TEST_F(Win95Path, PreviewTellsHeldFilesFromFreeOnes)
         EXPECT_EQ("installed", ReadFileBytes(file)) << r.name << ": a preview changes nothing";
         EXPECT_EQ("original", ReadFileBytes(dir + "\\backup.bak")) << r.name;
     }
-    ForgetPreviewGone();
+    ForgetPlannedGone();
     SetLastError(0);
     EXPECT_EQ(0, WouldDeleteFile((dir + "\\missing.dll").c_str()));
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());

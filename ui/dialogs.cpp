@@ -1,5 +1,5 @@
 #include "dialogs.h"
-#include "../app/state.h"
+#include "../base/state.h"
 #include "../resources/resource.h"
 
 RECT BarRect;

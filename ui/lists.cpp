@@ -1,5 +1,5 @@
 #include "lists.h"
-#include "../app/text.h"
+#include "../base/text.h"
 #include "../log/inventory.h"
 #include "../resources/resource.h"
 #include <string.h>

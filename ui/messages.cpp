@@ -1,6 +1,6 @@
 #include "messages.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include <stdlib.h>
 #include <string.h>
 

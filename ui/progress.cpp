@@ -1,6 +1,6 @@
 #include "progress.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../resources/resource.h"
 #include <string.h>
 

@@ -2,8 +2,8 @@
 #include "dialogs.h"
 #include "lists.h"
 #include "messages.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "../log/inventory.h"
 #include "../resources/resource.h"
 

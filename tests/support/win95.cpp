@@ -2,7 +2,7 @@
 #include "win95.h"
 #include <shlobj.h>
 #include <string.h>
-#include "app/oscalls.h"
+#include "base/oscalls.h"
 
 namespace {
 

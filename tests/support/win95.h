@@ -1,4 +1,4 @@
-// Stand-ins for the platform-sensitive system calls (app/oscalls.h) that
+// Stand-ins for the platform-sensitive system calls (base/oscalls.h) that
 // behave as Windows 95 and 98 document. Wine takes NT's flags whatever
 // version it reports; these refuse them, and count every use that only NT
 // would accept, so that a test fails when such a call comes back on the

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 #include "kvtest.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "log/inventory.h"
 #include "resources/resource.h"
 #include "ui/dialogs.h"

@@ -55,7 +55,7 @@ static void Put(Sink *out, char c, size_t times)
         out->cut = 1;
 }
 
-static void PutText(Sink *out, const char *text, size_t n)
+static void SinkText(Sink *out, const char *text, size_t n)
 {
     size_t room = out->cap - 1 - out->used;
     size_t fit = n < room ? n : room;
@@ -73,9 +73,9 @@ static void PutField(Sink *out, const char *sign, size_t zeros, const char *body
     size_t pad = width > len ? width - len : 0;
     if (!left)
         Put(out, ' ', pad);
-    PutText(out, sign, strlen(sign));
+    SinkText(out, sign, strlen(sign));
     Put(out, '0', zeros);
-    PutText(out, body, n);
+    SinkText(out, body, n);
     if (left)
         Put(out, ' ', pad);
 }
@@ -107,7 +107,7 @@ static int FormatBounded(char *dst, size_t cap, const char *fmt, va_list *ap)
             const char *run = f;
             while (f[1] && f[1] != '%')
                 f++;
-            PutText(&out, run, (size_t)(f - run) + 1);
+            SinkText(&out, run, (size_t)(f - run) + 1);
             continue;
         }
         f++;

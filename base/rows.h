@@ -34,7 +34,7 @@ struct ReportRow {
     unsigned short InstallNo;
 };
 
-// --- app/rows ---
+// --- base/rows ---
 extern int RowsWanted;      // set by the run flow for a report or a preview
 
 // Appends one row. reason and detail may be null or empty. Memory that is

@@ -1,10 +1,10 @@
 // Whole-file replacement (see wholefile.h).
 #include "wholefile.h"
-#include "oscalls.h"
-#include "paths.h"
-#include "state.h"
-#include "text.h"
-#include "wow64.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
+#include "../base/wow64.h"
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>

@@ -1,7 +1,7 @@
 // The list of refused entries (see refusals.h).
 #include "refusals.h"
-#include "../app/rows.h"
-#include "../app/text.h"
+#include "rows.h"
+#include "text.h"
 #include <stdlib.h>
 #include <string.h>
 

@@ -5,14 +5,14 @@
 #pragma once
 
 // Whether path is in the set (case-insensitive).
-int PreviewGone(const char *path);
-void MarkPreviewGone(const char *path);
+int PlannedGone(const char *path);
+void MarkPlannedGone(const char *path);
 // Counts path as deleted, in a preview only (the log that the run would delete).
-void MarkGoneInPreview(const char *path);
+void MarkGoneInPlan(const char *path);
 // Whether nothing is at path now (in a preview: or it would be deleted).
 int PathGoneNow(const char *path);
 // Empties the set (the end of the run).
-void ForgetPreviewGone(void);
+void ForgetPlannedGone(void);
 // Whether DeleteFileA would succeed now: the file is there and nobody holds
 // it in a way that stops the deletion (without delete sharing on NT, at all
 // on 95 and 98); then it joins the set. The last error is set

@@ -18,7 +18,7 @@ struct OsCallTable {
     LONG(WINAPI *RegQueryValueExA)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
 };
 
-// --- app/oscalls ---
+// --- base/oscalls ---
 extern OsCallTable Os;      // the system's own functions unless a test replaced them
 
 // Puts the system's own functions back.

@@ -66,7 +66,7 @@ extern HPALETTE BackgroundPalette;
 extern int FontCharSet;
 extern int ScreenWidth, ScreenHeight;
 
-// --- app/pending (pending file operations) ---
+// --- machine/pending (pending file operations) ---
 extern int RestartNeeded;       // cleared by runflow when the user declines
 extern unsigned short TempNameCounter;
 

@@ -2,10 +2,10 @@
 // identity, worked out once, so that a check costs one identity look-up of
 // the folder asked about and a walk over a few dozen records.
 #include "protect.h"
-#include "oscalls.h"
-#include "paths.h"
-#include "state.h"
-#include "text.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>

@@ -1,14 +1,14 @@
 // Files replaced or deleted at the next restart (MoveFileEx on NT,
 // WININIT.INI elsewhere), and the restart itself.
 #include "pending.h"
-#include "oscalls.h"
-#include "paths.h"
-#include "state.h"
-#include "text.h"
+#include "../base/oscalls.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include "wholefile.h"
-#include "wow64.h"
+#include "../base/wow64.h"
 #include "../engine/files.h"
-#include "../log/refusals.h"
+#include "../base/refusals.h"
 #include "../resources/resource.h"
 #include <stdlib.h>
 #include <string.h>

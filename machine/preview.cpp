@@ -1,8 +1,8 @@
 // What a preview would have deleted (see preview.h).
 #include "preview.h"
-#include "../app/paths.h"
-#include "../app/state.h"
-#include "../app/text.h"
+#include "../base/paths.h"
+#include "../base/state.h"
+#include "../base/text.h"
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,7 +21,7 @@ static unsigned HashPath(const char *path)
     return h;
 }
 
-int PreviewGone(const char *path)
+int PlannedGone(const char *path)
 {
     if (!GoneSlots)
         return 0;
@@ -31,9 +31,9 @@ int PreviewGone(const char *path)
     return 0;
 }
 
-void MarkPreviewGone(const char *path)
+void MarkPlannedGone(const char *path)
 {
-    if (PreviewGone(path))
+    if (PlannedGone(path))
         return;
     if ((GoneCount + 1) * 2 > GoneSlots) {
         unsigned slots = GoneSlots ? GoneSlots * 2 : 1024;
@@ -62,18 +62,18 @@ void MarkPreviewGone(const char *path)
     GoneCount++;
 }
 
-void MarkGoneInPreview(const char *path)
+void MarkGoneInPlan(const char *path)
 {
     if (Preview && path[0])
-        MarkPreviewGone(path);
+        MarkPlannedGone(path);
 }
 
 int PathGoneNow(const char *path)
 {
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || (Preview && PreviewGone(path));
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || (Preview && PlannedGone(path));
 }
 
-void ForgetPreviewGone(void)
+void ForgetPlannedGone(void)
 {
     for (unsigned i = 0; i < GoneSlots; i++)
         free(Gone[i]);
@@ -87,7 +87,7 @@ void ForgetPreviewGone(void)
 // is set as the call would set it.
 int WouldDeleteFile(const char *path)
 {
-    if (PreviewGone(path)) {
+    if (PlannedGone(path)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
     }
@@ -100,7 +100,7 @@ int WouldDeleteFile(const char *path)
     }
     if (!FileFreeToDelete(path))
         return 0;
-    MarkPreviewGone(path);
+    MarkPlannedGone(path);
     return 1;
 }
 
@@ -109,7 +109,7 @@ int WouldDeleteFile(const char *path)
 int WouldRemoveDirectory(const char *path)
 {
     DWORD attrs = GetFileAttributesA(path);
-    if (attrs == INVALID_FILE_ATTRIBUTES || PreviewGone(path)) {
+    if (attrs == INVALID_FILE_ATTRIBUTES || PlannedGone(path)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
     }
@@ -124,13 +124,13 @@ int WouldRemoveDirectory(const char *path)
             continue;
         char sub[PATH_CAP];
         empty = CopyText(sub, sizeof sub, path) == TEXT_FIT && AppendText(sub, sizeof sub, "\\") == TEXT_FIT &&
-                AppendText(sub, sizeof sub, rec.Name) == TEXT_FIT && PreviewGone(sub);
+                AppendText(sub, sizeof sub, rec.Name) == TEXT_FIT && PlannedGone(sub);
     }
     EndFind(&rec);
     if (!empty) {
         SetLastError(ERROR_DIR_NOT_EMPTY);
         return 0;
     }
-    MarkPreviewGone(path);
+    MarkPlannedGone(path);
     return 1;
 }
