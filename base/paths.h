@@ -89,3 +89,6 @@ int SameFolderEntry(const FolderEntry *a, const FolderEntry *b);
 // holds it at all (asked by an exclusive open). 0 = held or missing, with the
 // open's last error.
 int FileFreeToDelete(const char *path);
+
+// Whether the file starts with an MZ header that leads to a "PE" signature.
+int IsWin32Executable(const char *path);

@@ -81,31 +81,6 @@ int RemoveEmptyDirectory(const char *path)
     return RemoveDirectoryA(path) ? 1 : 0;
 }
 
-static int ReadExactly(HFILE file, void *buf, UINT count)
-{
-    UINT got = _lread(file, buf, count);
-    return got != (UINT)HFILE_ERROR && got == count;
-}
-
-int IsWin32Executable(const char *path)
-{
-    HFILE file = _lopen(path, OF_READ);
-    if (file == HFILE_ERROR)
-        return 0;
-    int result = 0;
-    unsigned char sig[2], off[4];
-    if (ReadExactly(file, sig, 2) && sig[0] == 'M' && sig[1] == 'Z' &&
-        _llseek(file, 0x3C, FILE_BEGIN) == 0x3C && ReadExactly(file, off, 4)) {
-        LONG pe = (LONG)((DWORD)off[0] | (DWORD)off[1] << 8 | (DWORD)off[2] << 16 |
-                         (DWORD)off[3] << 24);
-        // A negative offset would seek backwards from the start; not a PE file.
-        if (pe >= 0 && _llseek(file, pe, FILE_BEGIN) == pe && ReadExactly(file, sig, 2))
-            result = sig[0] == 'P' && sig[1] == 'E';
-    }
-    _lclose(file);
-    return result;
-}
-
 // A help file's .GID and .FTS companions (their attributes are not cleared).
 static void RemoveHelpCompanions(const char *path)
 {

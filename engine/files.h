@@ -14,8 +14,6 @@ void SetPlainAttributes(const char *path);
 int DeleteOneFile(const char *path);
 // Removes a directory only when it is empty. Result non-zero on success.
 int RemoveEmptyDirectory(const char *path);
-// Whether the file starts with an MZ header that leads to a "PE" signature.
-int IsWin32Executable(const char *path);
 // Deletes one installed file and, for a help file, its .GID and .FTS
 // companions. Result non-zero when the file itself went; the last error is
 // that of its deletion.

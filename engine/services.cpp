@@ -9,7 +9,6 @@
 #include "../base/text.h"
 #include "../log/logread.h"
 #include "../ui/progress.h"
-#include "files.h"
 
 int DeleteServiceByName(const char *name)
 {

@@ -6,6 +6,7 @@
 #include "base/state.h"
 #include "engine/files.h"
 #include "base/text.h"
+#include "base/paths.h"
 
 namespace {
 
