@@ -7,6 +7,8 @@
 #include "../base/state.h"
 #include "../base/text.h"
 #include "../engine/files.h"
+#include "../machine/fileops.h"
+#include "../machine/runend.h"
 #include <string.h>
 
 // The copy, held open without write or delete sharing from the moment it is
@@ -149,14 +151,13 @@ void RemoveSelf(void)
     if (len == 0 || len >= sizeof own)
         return;
     if (InPlace) {
-        OFSTRUCT of;
         // A running program cannot delete its own file: let the restart do it.
-        if (OpenFile(own, &of, OF_DELETE) == HFILE_ERROR && FileExists(own))
+        if (!DeleteOneFile(own) && FileExists(own))
             DeleteAtRestart(own);
         char settings[PATH_CAP];
         CopyText(settings, sizeof settings, own);
         memcpy(settings + len - 3, "INI", 3);
-        OpenFile(settings, &of, OF_DELETE);
+        DeleteOneFile(settings);
         return;
     }
     char shortOwn[PATH_CAP];
@@ -177,11 +178,11 @@ void RemoveSelf(void)
         if (ok && TempCopyPath[0] && strlen(args) < PATH_CAP &&
             AppendArgument(cmd, sizeof cmd, TempCopyPath) &&
             AppendText(cmd, sizeof cmd, " ") == TEXT_FIT && AppendText(cmd, sizeof cmd, args) == TEXT_FIT)
-            WinExec(cmd, SW_SHOW);      // TempCopyPath is set only for a whole copy
+            StartCleanupCopy(cmd);      // TempCopyPath is set only for a whole copy
         else
             DeleteAtRestart(own);   // no clean-up copy can take it: the restart will
     } else {
-        DeleteFileA(shortOwn);
+        DeleteOneFile(shortOwn);
     }
     if (CopyHold != INVALID_HANDLE_VALUE) {
         CloseHandle(CopyHold);
@@ -244,7 +245,7 @@ void RunCleanup(const char *text)
     if (len && program[len - 1] != '\\') {
         // The first process may take a moment longer to end; retry briefly.
         for (int tries = 0; tries < 20; tries++) {
-            if (DeleteFileA(program) || !FileExists(program))
+            if (DeleteOneFile(program) || !FileExists(program))
                 break;
             TimedWait(250);
         }

@@ -4,6 +4,7 @@
 #include "../base/oscalls.h"
 #include "../base/paths.h"
 #include "../machine/pending.h"
+#include "../machine/runend.h"
 #include "relocate.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -88,6 +89,7 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
             Rollback = 1;
         } else if (upper == 'N') {
             Preview = 1;
+            ReportWanted = 1;   // a preview always writes its report
         } else if (upper == 'V') {
             ReportWanted = 1;
         } else if (upper == 'E') {
@@ -114,6 +116,20 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
     size_t len = strlen(WindowTitle);
     if (len && WindowTitle[len - 1] == '"')
         WindowTitle[len - 1] = 0;
+}
+
+// What the options decide for the start: rows for a report or an exit
+// code, and the temporary copy. Without a copy of its own (or with "/Z")
+// the run ends in place; a preview makes no copy but plans as the real run
+// would: with a copy unless "/Z" comes first.
+static void ApplyOptions(void)
+{
+    RowsWanted = ReportWanted || ExitCodeWanted;
+    int inPlace = TextEqualNoCaseN(CommandText, "/Z", 2);
+    if (Preview)
+        InPlace = inPlace;
+    else if (!inPlace)
+        MakeTempCopy();
 }
 
 static HGLOBAL LockResourceById(int id, LPCSTR type)
@@ -236,15 +252,46 @@ static int CommandTooLong;
 static RunEnd End;
 static int ExitCode;
 
+// Whether this account may change services: the check that a log made by
+// an administrator's installation asks for on NT.
+static int HasServiceRights(void)
+{
+    SC_HANDLE manager = Os.OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    if (!manager)
+        return 0;
+    CloseServiceHandle(manager);
+    return 1;
+}
+
+int LoadInstallLog(const char *logPath, char *installRootDir)
+{
+    int read = ReadInstallLog(logPath, installRootDir);
+    if (read != READ_DONE) {
+        ShowMessage(MainWindow, 2, read == READ_INVALID ? 4 : 3, MB_OK);
+        return 1;
+    }
+    if (!WindowTitle[0] && MainWindow) {
+        char word[PATH_CAP], caption[2 * PATH_CAP];
+        LoadMessage(25, word, sizeof word);
+        FormatText(caption, sizeof caption, "%s %s", word, ProductTitle);
+        SetWindowTextA(MainWindow, caption);
+    }
+    if (LogWantsAdmin && PlatformKind == PLATFORM_NT && !HasServiceRights()) {
+        // Nothing of a log this account may not undo is kept to act on.
+        FreeInventory();
+        CreateInventory();
+        ShowMessage(MainWindow, 25, 67, MB_OK);
+        return 1;
+    }
+    return 0;
+}
+
 static void NormalRun(void)
 {
     SetErrorMode(SEM_NOOPENFILEERRORBOX);
     LoadCtl3d();
     if (CommandTooLong) {
-        char text[PATH_CAP], caption[PATH_CAP];
-        LoadMessage(3, text, sizeof text);
-        LoadMessage(2, caption, sizeof caption);
-        MessageBoxA(MainWindow, text, caption, MB_OK);
+        ShowMessage(MainWindow, 2, 3, MB_OK);
         LogPath[0] = 0;
     } else if (CommandText[0]) {
         CopyText(LogPath, sizeof LogPath, CommandText);
@@ -255,7 +302,7 @@ static void NormalRun(void)
     int logRead = 0;
     if (CreateInventory() == 0 && LogPath[0]) {
         HCURSOR previous = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-        int failed = ReadInstallLog(LogPath, InstallRootDir);
+        int failed = LoadInstallLog(LogPath, InstallRootDir);
         SetCursor(previous);
         if (!failed) {
             logRead = 1;
@@ -275,31 +322,22 @@ static void NormalRun(void)
                 char root[4] = "\\";
                 SetCurrentDirectoryA(root);
                 RunUninstall(LogPath);
-                // A plain broadcast waits for ever on a hung window; bound it.
-                DWORD_PTR result;
-                if (!Preview)
-                    SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, 0, SMTO_ABORTIFHUNG,
-                                        1000, &result);
+                BroadcastSettingsChange();
             }
-            if (RestartNeeded && !Silent) {
-                char text[512], caption[PATH_CAP];
-                LoadMessage(68, text, sizeof text);
-                LoadMessage(25, caption, sizeof caption);
-                if (MessageBoxA(WizardWindow, text, caption, MB_OKCANCEL) == IDCANCEL)
-                    RestartNeeded = 0;
-            }
+            if (RestartNeeded && !Silent && ShowMessage(WizardWindow, 25, 68, MB_OKCANCEL) == IDCANCEL)
+                RestartNeeded = 0;
             if (!Silent && WizardWindow)
                 DestroyWindow(WizardWindow);
             WizardWindow = NULL;
         }
     }
-    if (logRead && !Preview)
+    if (logRead)
         WriteStatusFile();
     End.LogRead = logRead;
     // No log chosen counts as cancelled by the user.
     End.Cancelled = Cancelled || DatabaseAborted || (!LogPath[0] && !CommandTooLong);
-    End.RestartStarted = RestartNeeded && !Preview;
-    if (Preview || ReportWanted)
+    End.RestartStarted = RestartNeeded;     // a preview stages nothing
+    if (ReportWanted)
         WriteReport(&End);
     ExitCode = ResultExitCode(&End);
 }
@@ -319,7 +357,6 @@ static void Teardown(void)
     }
     FreeInventory();
     FreeRows();
-    ForgetPlannedGone();
     ReleaseStartResources();
     if (RestartNeeded && PlatformKind == PLATFORM_NT)
         WriteRestartProgram();
@@ -330,14 +367,15 @@ static void Teardown(void)
         DeleteObject(TitleFont);
         TitleFont = NULL;
     }
-    // A preview leaves the program where it is, with nothing staged.
-    if (!Preview)
-        RemoveSelf();
+    // A preview leaves the program where it is, with nothing staged: the
+    // seam's calls change nothing then.
+    RemoveSelf();
+    ForgetPlannedGone();
     if (BackgroundPalette) {
         DeleteObject(BackgroundPalette);
         BackgroundPalette = NULL;
     }
-    if (RestartNeeded && !Preview)
+    if (RestartNeeded)
         RestartSystem();
 }
 
@@ -359,14 +397,7 @@ int RunProgram(HINSTANCE instance, const char *commandLine)
     // The options are known before the copy is made: a preview makes none.
     static char rest[4 * PATH_CAP];
     ParseOptions(fullText, rest, sizeof rest);
-    RowsWanted = Preview || ReportWanted || ExitCodeWanted;
-    // Without a copy of its own (or with "/Z") the run ends in place.
-    if (!TextEqualNoCaseN(CommandText, "/Z", 2) && !Preview)
-        MakeTempCopy();
-    // A preview makes no copy but plans as the real run would: with a copy
-    // unless "/Z" comes first.
-    if (Preview)
-        InPlace = TextEqualNoCaseN(CommandText, "/Z", 2);
+    ApplyOptions();
     WizardTemplate = LockResourceById(IDD_WIZARD, RT_DIALOG);
     SharedTemplate = LockResourceById(IDD_SHARED, RT_DIALOG);
     WizardBitmapData = LockResourceById(IDB_WIZARD, RT_BITMAP);

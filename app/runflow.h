@@ -17,6 +17,10 @@ void ParseOptions(const char *text, char *rest, size_t restCap);
 // Asks for the log with the open-file dialog: LogPath becomes the file
 // chosen, or empty.
 void AskForLog(void);
+// Reads the log into the inventory (the lists must exist) and makes the
+// checks it asks for, telling the user why when the run cannot go on: 0 =
+// go on, 1 = the run ends. installRootDir (PATH_CAP bytes) is filled.
+int LoadInstallLog(const char *logPath, char *installRootDir);
 // The whole program; the result is the exit code: 0, or with /E the
 // run's result as deployment tools read it.
 int RunProgram(HINSTANCE instance, const char *commandLine);

@@ -11,105 +11,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-void SetPlainAttributes(const char *path)
-{
-    if (Preview)
-        return;
-    // Setting the attributes costs more than reading them; most files
-    // already have none of the three.
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-}
-
-// The two names under which our own file can be named: its long name and its
-// short (8.3) alias, worked out once for the current ProgramPath.
-static char OwnNamesFor[PATH_CAP];
-static char OwnLongName[PATH_CAP];
-static char OwnShortName[PATH_CAP];
-
-static void FindOwnNames(void)
-{
-    if (strcmp(OwnNamesFor, ProgramPath) == 0)
-        return;
-    CopyText(OwnNamesFor, sizeof OwnNamesFor, ProgramPath);
-    CopyText(OwnLongName, sizeof OwnLongName, FileNamePart(ProgramPath));
-    char shortPath[MAX_PATH];
-    DWORD n = GetShortPathNameA(ProgramPath, shortPath, sizeof shortPath);
-    if (n && n < sizeof shortPath)
-        CopyText(OwnShortName, sizeof OwnShortName, FileNamePart(shortPath));
-    else
-        OwnShortName[0] = 0;
-}
-
-// Whether the last component of path can name our own file. The system
-// ignores trailing dots and blanks of a name, so they are ignored here too.
-static int MayNameOwnFile(const char *path)
-{
-    FindOwnNames();
-    const char *name = FileNamePart(path);
-    size_t len = strlen(name);
-    while (len && (name[len - 1] == '.' || name[len - 1] == ' '))
-        len--;
-    return (len == strlen(OwnLongName) && TextEqualNoCaseN(name, OwnLongName, len)) ||
-           (OwnShortName[0] && len == strlen(OwnShortName) &&
-            TextEqualNoCaseN(name, OwnShortName, len));
-}
-
-int DeleteOneFile(const char *path)
-{
-    // Only a path whose file name could be ours is worth the long-name
-    // normalisation (a directory search per component).
-    char longForm[INV_PATH_CAP];
-    if (ProgramPath[0] && MayNameOwnFile(path) &&
-        CopyText(longForm, sizeof longForm, path) == TEXT_FIT) {
-        NormalizePath(longForm, sizeof longForm, 1);
-        if (TextEqualNoCase(longForm, ProgramPath))
-            DeletingSelf = 1;
-    }
-    if (Preview)
-        return WouldDeleteFile(path);
-    return DeleteFileA(path) ? 1 : 0;
-}
-
-int RemoveEmptyDirectory(const char *path)
-{
-    if (Preview)
-        return WouldRemoveDirectory(path);
-    SetPlainAttributes(path);
-    return RemoveDirectoryA(path) ? 1 : 0;
-}
-
-// A help file's .GID and .FTS companions (their attributes are not cleared).
-static void RemoveHelpCompanions(const char *path)
-{
-    size_t len = strlen(path);
-    if (len > 4 && TextEqualNoCase(path + len - 4, ".HLP") && len < INV_PATH_CAP) {
-        char companion[INV_PATH_CAP];
-        CopyText(companion, sizeof companion, path);
-        memcpy(companion + len - 4, ".GID", 4);
-        DeleteOneFile(companion);
-        memcpy(companion + len - 4, ".FTS", 4);
-        DeleteOneFile(companion);
-    }
-}
-
-int RemoveFile(const char *path)
-{
-    // A read-only file refuses its deletion; most files carry no such
-    // attribute, so they are cleared only then, saving a call per file.
-    int done = DeleteOneFile(path);
-    if (!done && !Preview && GetLastError() == ERROR_ACCESS_DENIED) {
-        SetPlainAttributes(path);
-        done = DeleteOneFile(path);
-    }
-    DWORD error = GetLastError();
-    RemoveHelpCompanions(path);
-    SetLastError(error);
-    return done;
-}
-
 static int HasWildcard(const char *path)
 {
     return strchr(path, '*') || strchr(path, '?');
@@ -131,8 +32,7 @@ static void RemoveMatchingFiles(const char *pattern, const char *kind, unsigned 
             AppendText(full, sizeof full, rec.Name) != TEXT_FIT)
             continue;
         found = 1;
-        int done = RemoveFile(full);
-        AddResultRow(kind, installNo, full, ACT_DELETE, done, GetLastError(), NULL);
+        DeleteInstalledFile(kind, installNo, full);
     }
     EndFind(&rec);
     if (!found)
@@ -197,87 +97,60 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
         return Refuse("NO-BACKUP");
     }
     if (!(restore && backupPath[0])) {
-        int wasSelf = DeletingSelf;
-        DeletingSelf = 0;
-        int done = RemoveFile(path);
-        DWORD error = GetLastError();
-        int self = DeletingSelf;
-        DeletingSelf |= wasSelf;
-        // A preview finds the running program's file deletable; the run
-        // cannot delete it and leaves it to the clean-up copy.
-        if (self && (!done || Preview)) {
-            // The running program's own file goes when the program ends
-            // (through its clean-up copy, or at the restart when it runs in
-            // place).
-            MarkGoneInPlan(path);
-            AddRow(kind, installNo, path, ACT_DELETE, InPlace ? OUT_STAGED : OUT_DONE, InPlace ? "IN-USE" : NULL,
-                   "own file");
-        } else {
-            AddResultRow(kind, installNo, path, ACT_DELETE, done, error, NULL);
-        }
+        DeleteInstalledFile(kind, installNo, path);
         return ENTRY_HANDLED;
     }
-    // The backup takes the file's place in one step (never delete first);
-    // a help file's index companions are made again from the restored file.
-    int put = ReplaceFileLater(backupPath, path);
-    if (put == REPLACE_KEPT) {
+    // The backup takes the file's place in one step (never delete first).
+    if (RestoreBackupFile(kind, installNo, backupPath, path) == REPLACE_KEPT) {
         WorkLeft = 1;
         return Refuse("NO-BACKUP");
     }
-    AddRow(kind, installNo, path, ACT_RESTORE_BACKUP, put == REPLACE_STAGED ? OUT_STAGED : OUT_DONE,
-           put == REPLACE_STAGED ? "IN-USE" : NULL, backupPath);
-    RemoveHelpCompanions(path);
     return ENTRY_HANDLED;
 }
 
-static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short installNo)
+// Removes what is inside the folder, depth first; each folder inside then
+// goes when emptied. rowKind null: no rows (an earlier row names the folder).
+static void RemoveTreeLevel(const char *path, int deleteFiles, unsigned short installNo, const char *rowKind)
 {
+    const char *kind = deleteFiles ? "TREE" : "DIR";
     char pattern[PATH_CAP];
-    if (CopyText(pattern, sizeof pattern, path) == TEXT_FIT &&
-        AppendText(pattern, sizeof pattern, "\\*.*") == TEXT_FIT) {
-        FindRecord rec;
-        for (int more = FindFirstEntry(pattern, &rec) == 0; more;
-             more = FindNextEntry(&rec) == 0) {
-            int isDir = (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isDir ? rec.Name[0] == '.' : !deleteFiles)
-                continue;
-            char sub[PATH_CAP];
-            if (CopyText(sub, sizeof sub, path) != TEXT_FIT ||
-                AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
-                AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
-                continue;           // would not fit: never act on a cut path
-            if (Preview && PlannedGone(sub))
-                continue;           // the run will not find it here
-            if (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // A junction or link leads elsewhere and stays: the removal
-                // calls may act on what it points to (Wine's RemoveDirectory
-                // removes an empty target and keeps the link).
-                RecordRefusal(deleteFiles ? "TREE" : "DIR", sub, "LINK", installNo);
-            } else if (isDir) {
-                if (IsProtectedFolder(sub))
-                    RecordRefusal(deleteFiles ? "TREE" : "DIR", sub, "PROTECTED", installNo);
-                else {
-                    RemoveTreeLevel(sub, deleteFiles, installNo);
-                    // Each folder inside that the directory phase meets gets
-                    // its row, whatever became of it, so that a preview
-                    // plans the same rows (a tree's row names all it removes).
-                    if (!deleteFiles && installNo) {
-                        int gone = PathGoneNow(sub);
-                        AddRow("DIR", installNo, sub, ACT_DELETE, gone ? OUT_DONE : OUT_KEPT, gone ? NULL : "NOT-EMPTY",
-                               NULL);
-                    }
-                }
+    if (CopyText(pattern, sizeof pattern, path) != TEXT_FIT ||
+        AppendText(pattern, sizeof pattern, "\\*.*") != TEXT_FIT)
+        return;
+    FindRecord rec;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
+        int isDir = (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isDir ? rec.Name[0] == '.' : !deleteFiles)
+            continue;
+        char sub[PATH_CAP];
+        if (CopyText(sub, sizeof sub, path) != TEXT_FIT ||
+            AppendText(sub, sizeof sub, "\\") != TEXT_FIT ||
+            AppendText(sub, sizeof sub, rec.Name) != TEXT_FIT)
+            continue;           // would not fit: never act on a cut path
+        if (PlannedGone(sub))
+            continue;           // a preview's run would not find it here
+        if (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction or link leads elsewhere and stays: the removal
+            // calls may act on what it points to (Wine's RemoveDirectory
+            // removes an empty target and keeps the link).
+            RecordRefusal(kind, sub, "LINK", installNo);
+        } else if (isDir) {
+            if (IsProtectedFolder(sub)) {
+                RecordRefusal(kind, sub, "PROTECTED", installNo);
             } else {
-                SetPlainAttributes(sub);
-                DeleteOneFile(sub);
+                RemoveTreeLevel(sub, deleteFiles, installNo, rowKind);
+                // Each folder inside gets its row, whatever became of it, so
+                // that a preview plans the same rows.
+                RemoveFolder(rowKind, installNo, sub, deleteFiles ? OUT_FAILED : OUT_KEPT);
             }
+        } else {
+            DeleteTreeFile(rowKind, installNo, sub);
         }
-        EndFind(&rec);
     }
-    RemoveEmptyDirectory(path);
+    EndFind(&rec);
 }
 
-int RemoveTree(const char *path, int deleteFiles, unsigned short installNo)
+int RemoveTree(const char *path, int deleteFiles, unsigned short installNo, int rows)
 {
     const char *kind = deleteFiles ? "TREE" : "DIR";
     // Only a plain path names what it says: a dot component, a doubled
@@ -297,7 +170,9 @@ int RemoveTree(const char *path, int deleteFiles, unsigned short installNo)
         RecordRefusal(kind, path, "LINK", installNo);
         return 0;
     }
-    RemoveTreeLevel(path, deleteFiles, installNo);
+    const char *rowKind = rows ? kind : NULL;
+    RemoveTreeLevel(path, deleteFiles, installNo, rowKind);
+    RemoveFolder(rowKind, installNo, path, deleteFiles ? OUT_FAILED : OUT_KEPT);
     return 1;
 }
 

@@ -1,23 +1,13 @@
-// File and directory removal: the shared file operations and the file
+// File and directory removal: what to remove and the file
 // phases of the uninstall (edited files, shared counts, removal, tree removal,
 // re-registration).
 #pragma once
 #include "../log/inventory.h"
+#include "../machine/fileops.h"
 #include "../machine/preview.h"
 
 enum { ENTRY_REFUSED = 0, ENTRY_HANDLED = 1 };
 
-// Clears read-only, hidden and system attributes.
-void SetPlainAttributes(const char *path);
-// Deletes path as given; sets DeletingSelf when its long form is our own file.
-// Result non-zero on success.
-int DeleteOneFile(const char *path);
-// Removes a directory only when it is empty. Result non-zero on success.
-int RemoveEmptyDirectory(const char *path);
-// Deletes one installed file and, for a help file, its .GID and .FTS
-// companions. Result non-zero when the file itself went; the last error is
-// that of its deletion.
-int RemoveFile(const char *path);
 // Removes the file (or the files of a pattern) named by path; with restore,
 // puts backupPath in its place. ENTRY_REFUSED, with nothing changed, for a
 // pattern that is not plain, lies in a protected folder or goes through a
@@ -33,8 +23,10 @@ const char *LastRefusalReason(void);
 // refused and recorded ("TREE" or, with deleteFiles 0, "DIR", for installNo),
 // and so is a top that is itself a link; protected folders inside are not
 // entered, and links inside are neither followed nor removed (recorded).
-// Result 0 when the whole tree was refused, else 1.
-int RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0);
+// With rows, each file and folder removed or kept gets its row, the top's
+// last (DONE, SKIPPED ALREADY-GONE, or KEPT / FAILED NOT-EMPTY). Result 0
+// when the whole tree was refused, else 1.
+int RemoveTree(const char *path, int deleteFiles, unsigned short installNo = 0, int rows = 0);
 
 // The file phases; threshold is the lowest installation number in scope.
 // prefix40 is the self-registration progress prefix.

@@ -9,6 +9,7 @@
 #include "../base/paths.h"
 #include "../base/rows.h"
 #include "../base/text.h"
+#include "../machine/logfile.h"
 #include "../machine/wholefile.h"
 #include "../log/inventory.h"
 #include "../resources/resource.h"
@@ -272,50 +273,6 @@ static void RestoreIniItems(void)
     free(outcomes);
 }
 
-// Cuts the log to its first offset bytes (never longer) where it lies: a
-// truncation needs no room on a full drive, and leaves the text before the
-// cut as it was, whenever the run stops. A log that another program holds
-// against writers is cut at the next restart, through a copy written beside
-// it and swapped in.
-static void CutLog(const char *logPath, long offset)
-{
-    if (offset <= 0)
-        return;
-    HANDLE file = Os.CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD high = 0;
-        DWORD size = GetFileSize(file, &high);
-        if (high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size &&
-            SetFilePointer(file, offset, NULL, FILE_BEGIN) == (DWORD)offset && SetEndOfFile(file))
-            FlushFileBuffers(file);
-        CloseHandle(file);
-        return;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED)
-        return;
-    file = Os.CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    char *head = NULL;
-    DWORD got = 0;
-    if (high == 0 && size != INVALID_FILE_SIZE && (DWORD)offset <= size) {
-        head = (char *)malloc((size_t)offset);
-        if (head && !(ReadFile(file, head, (DWORD)offset, &got, NULL) && got == (DWORD)offset)) {
-            free(head);
-            head = NULL;
-        }
-    }
-    CloseHandle(file);
-    if (head)
-        WriteWholeFile(logPath, head, (size_t)offset, 1);
-    free(head);
-}
-
 // The log is the record of what is still to undo: it is cut (rollback) or
 // deleted (uninstall) only once every change it records has been made, so
 // that a run that is killed or cancelled can be run again and finish.
@@ -323,23 +280,10 @@ static void HandleLog(const char *logPath)
 {
     if (Cancelled || WorkLeft)
         return;
-    if (Preview) {
-        // Counted as deleted when the run would delete it, so that the
-        // folders that held it are judged as the run will leave them.
-        if ((Rollback && LastInstallOffset == 0) || (!Rollback && UninstallMethod == METHOD_AUTOMATIC)) {
-            MarkGoneInPlan(logPath);
-            MarkGoneInPlan(LogLongPath);
-        }
-        return;
-    }
-    if (Rollback) {
-        if (LastInstallOffset == 0)
-            DeleteOneFile(logPath);
-        else
-            CutLog(logPath, LastInstallOffset);
-    } else if (UninstallMethod == METHOD_AUTOMATIC) {
-        DeleteOneFile(logPath);
-    }
+    if (Rollback && LastInstallOffset != 0)
+        CutLogFile(logPath, LastInstallOffset);
+    else if (Rollback || UninstallMethod == METHOD_AUTOMATIC)
+        DeleteLogFile(logPath, LogLongPath);
 }
 
 // The directories that held the log could not go while it was there: once
@@ -377,15 +321,7 @@ static void RemoveDirectories(void)
             AppendShortPath(DialogText, sizeof DialogText, d->Path);
             ShowProgress(DialogText);
             unsigned short no = whole && d->TreeInstall ? d->TreeInstall : d->MadeInstall;
-            int was = !PathGoneNow(d->Path);
-            if (RemoveTree(d->Path, whole, no)) {
-                if (!was)
-                    AddRow(kind, no, d->Path, ACT_DELETE, OUT_SKIPPED, "ALREADY-GONE", NULL);
-                else if (PathGoneNow(d->Path))
-                    AddRow(kind, no, d->Path, ACT_DELETE, OUT_DONE, NULL, NULL);
-                else    // files of the user's, or ones that could not go
-                    AddRow(kind, no, d->Path, ACT_DELETE, whole ? OUT_FAILED : OUT_KEPT, "NOT-EMPTY", NULL);
-            }
+            RemoveTree(d->Path, whole, no, 1);
         }
         ProgressDone++;
     }

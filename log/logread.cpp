@@ -5,10 +5,8 @@
 #include "inventory.h"
 #include "readstate.h"
 #include "../base/refusals.h"
-#include "../base/oscalls.h"
 #include "../base/paths.h"
 #include "../base/text.h"
-#include "../ui/messages.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,7 +18,7 @@ int LineDamaged;
 static int LogEnded;        // the last line has been read
 static long LineOffset;
 
-static int AdminChecked;
+int LogWantsAdmin;
 
 int ReadNext(void)
 {
@@ -79,14 +77,6 @@ int AfterGroup(int found)
 int IsMarker(const char *marker)
 {
     return !LineDamaged && TextEqualNoCase(Line, marker);
-}
-
-static void ShowReaderMessage(int captionNumber, int textNumber)
-{
-    char caption[PATH_CAP], text[512];
-    LoadMessage(captionNumber, caption, sizeof caption);
-    LoadMessage(textNumber, text, sizeof text);
-    MessageBoxA(MainWindow, text, caption, MB_OK);
 }
 
 // --- main loop ---
@@ -241,24 +231,17 @@ static int DispatchEntry(int nonSystem, int sharedIgnored, char *installRootDir)
     return LINE_USED;
 }
 
-// 0 = read to the end, 1 = the administrator check failed (already shown).
-static int ReadEntries(char *installRootDir)
+// Reads to the end.
+static void ReadEntries(char *installRootDir)
 {
     int handedBack = 0;
     for (;;) {
         if (!handedBack && !ReadNext())
-            return 0;
+            return;
         handedBack = 0;
         ReadHeaderTags();
-        if (PlatformKind == PLATFORM_NT && !AdminChecked && IsMarker("User Rights: Admin")) {
-            AdminChecked = 1;
-            SC_HANDLE manager = Os.OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
-            if (!manager) {
-                ShowReaderMessage(25, 67);
-                return 1;
-            }
-            CloseServiceHandle(manager);
-        }
+        if (!LogWantsAdmin && IsMarker("User Rights: Admin"))
+            LogWantsAdmin = 1;
         // A marker qualifies the file line below it; a block header there
         // is still a block header (a stray marker at the end of a block must
         // not swallow the next block's header).
@@ -266,7 +249,7 @@ static int ReadEntries(char *installRootDir)
         if (IsMarker("Non-System File:")) {
             nonSystem = 1;
             if (!ReadNext())
-                return 0;
+                return;
             if (IsBlockHeader()) {
                 handedBack = 1;
                 continue;
@@ -275,7 +258,7 @@ static int ReadEntries(char *installRootDir)
         if (IsMarker("Shared DLL counter ignored:")) {
             sharedIgnored = 1;
             if (!ReadNext())
-                return 0;
+                return;
             if (IsBlockHeader()) {
                 handedBack = 1;
                 continue;
@@ -317,12 +300,6 @@ static int ReadHeader(void)
     // Position 6 (normally a blank) is skipped whatever it holds.
     CopyText(ProductTitle, sizeof ProductTitle, strlen(Line) > 7 ? Line + 7 : "");
     TrimTitle(ProductTitle);
-    if (!WindowTitle[0] && MainWindow) {
-        char word[PATH_CAP], caption[2 * PATH_CAP];
-        LoadMessage(25, word, sizeof word);
-        FormatText(caption, sizeof caption, "%s %s", word, ProductTitle);
-        SetWindowTextA(MainWindow, caption);
-    }
     return 0;
 }
 
@@ -436,7 +413,7 @@ static void EndReading(void)
 int ReadInstallLog(const char *logPath, char *installRootDir)
 {
     LogEnded = 0;
-    AdminChecked = 0;
+    LogWantsAdmin = 0;
     InstallCount = 0;
     LastInstallOffset = 0;
     AnsiLog = 0;
@@ -446,24 +423,21 @@ int ReadInstallLog(const char *logPath, char *installRootDir)
         // Without the indexes nothing could be merged: refuse rather than
         // build a wrong inventory.
         EndReading();
-        ShowReaderMessage(2, 3);
-        return 1;
+        return READ_NO_LOG;
     }
     PrepareReading(logPath, installRootDir);
 
     LogFile = _lopen(logPath, OF_READ);
     if (LogFile == HFILE_ERROR) {
         EndReading();
-        ShowReaderMessage(2, 3);
-        return 1;
+        return READ_NO_LOG;
     }
     ResetLineReader();
     if (ReadHeader() != 0) {
         EndReading();
-        ShowReaderMessage(2, 4);
-        return 1;
+        return READ_INVALID;
     }
-    int result = ReadEntries(installRootDir);
+    ReadEntries(installRootDir);
     EndReading();
-    return result;
+    return READ_DONE;
 }

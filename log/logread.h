@@ -5,7 +5,13 @@
 #include <stddef.h>
 #include "linereader.h"
 
+enum { READ_DONE = 0, READ_NO_LOG = 1, READ_INVALID = 2 };
 // Reads the installation log into the inventory (the lists must exist).
-// Result 0: the inventory is built. 1: the run must end; the reader has
-// already told the user why. installRootDir (PATH_CAP bytes) is filled.
+// READ_DONE: the inventory is built. READ_NO_LOG: the log could not be opened
+// (or the reader's indexes not made); READ_INVALID: its header is not an
+// installation log's. The reader shows nothing: the run flow tells the user.
+// installRootDir (PATH_CAP bytes) is filled.
 int ReadInstallLog(const char *logPath, char *installRootDir);
+// Set by ReadInstallLog when the log says the installation needed an
+// administrator ("User Rights: Admin"). Owned here.
+extern int LogWantsAdmin;

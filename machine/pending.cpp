@@ -7,8 +7,9 @@
 #include "../base/text.h"
 #include "wholefile.h"
 #include "../base/wow64.h"
-#include "../engine/files.h"
+#include "fileops.h"
 #include "../base/refusals.h"
+#include "../base/rows.h"
 #include "../resources/resource.h"
 #include <stdlib.h>
 #include <string.h>
@@ -274,6 +275,8 @@ int WriteRestartProgramTo(const char *path)
 
 int WriteRestartProgram(void)
 {
+    if (Preview)
+        return 0;
     char path[PATH_CAP];
     return WindowsDirFile(path, sizeof path, "_MSRSTRT.EXE") && WriteRestartProgramTo(path);
 }
@@ -285,6 +288,8 @@ int StartRestartProgram(const char *path)
 
 void RestartSystem(void)
 {
+    if (Preview)
+        return;
     if (PlatformKind == PLATFORM_NT) {
         char path[PATH_CAP];
         // Short form: a blank in the Windows directory would split the command.
@@ -295,4 +300,16 @@ void RestartSystem(void)
     } else {
         ExitWindowsEx(EWX_REBOOT, 0);
     }
+}
+
+int RestoreBackupFile(const char *kind, unsigned short installNo, const char *backup, const char *path)
+{
+    int put = ReplaceFileLater(backup, path);
+    if (put == REPLACE_KEPT)
+        return put;
+    AddRow(kind, installNo, path, ACT_RESTORE_BACKUP, put == REPLACE_STAGED ? OUT_STAGED : OUT_DONE,
+           put == REPLACE_STAGED ? "IN-USE" : NULL, backup);
+    // The help viewer makes the index again from the restored file.
+    RemoveHelpCompanions(path, kind, installNo);
+    return put;
 }

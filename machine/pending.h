@@ -1,4 +1,5 @@
-// Pending file operations: files put in place now or at the next restart,
+// Pending file operations: files put in place now or at the next restart
+// (a backup restored with its report row),
 // deletions at the next restart, and the restart itself.
 #pragma once
 #include <stddef.h>
@@ -10,6 +11,11 @@
 // REPLACE_KEPT: nothing could be done; target and source both stay.
 enum { REPLACE_DONE = 0, REPLACE_STAGED = 1, REPLACE_KEPT = 2 };
 int ReplaceFileLater(const char *source, const char *target);
+// Puts the backup in place of the installed file with its row
+// (RESTORE-BACKUP, DONE or STAGED); the file's help index companions go, as
+// the help viewer makes them again. Result as ReplaceFileLater's; for
+// REPLACE_KEPT nothing changed and no row is written.
+int RestoreBackupFile(const char *kind, unsigned short installNo, const char *backup, const char *path);
 // Records path for deletion at the next restart.
 void DeleteAtRestart(const char *path);
 // The target's path with its file name replaced by the first free staging

@@ -1,7 +1,7 @@
 #include "mif.h"
 #include "../base/state.h"
 #include "../base/text.h"
-#include "../machine/wholefile.h"
+#include "../machine/runend.h"
 #include "../log/inventory.h"
 #include <string.h>
 
@@ -187,5 +187,5 @@ void WriteStatusFile(void)
     size_t len = BuildStatusText(date);
     // Written beside itself and swapped in: never half-written. One held by
     // another program gets its new text at the next restart.
-    WriteWholeFile(path, ScratchBuffer, len, 1);
+    WriteStatusText(path, ScratchBuffer, len);
 }

@@ -373,7 +373,7 @@ TEST_F(LogRead, AdministratorCheck)
             EXPECT_EQ("Uninstall", boxes[0].caption);
             EXPECT_EQ(0u, boxes[0].text.find("This software was installed under an account with administrator rights."))
                 << boxes[0].text;
-            EXPECT_EQ(0, ServiceList.Count) << "reading stopped at the check";
+            EXPECT_EQ(0, ServiceList.Count) << "nothing is kept to act on";
         } else {
             EXPECT_EQ(0u, boxes.size()) << r.name;
             EXPECT_EQ(1, ServiceList.Count) << r.name;

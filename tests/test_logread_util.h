@@ -10,6 +10,7 @@
 #include "log/dump.h"
 #include "log/inventory.h"
 #include "log/logread.h"
+#include "app/runflow.h"
 #include "support/kvtest.h"
 
 struct SeenBox {
@@ -78,7 +79,7 @@ inline void ResetInventory()
     UseSystemCalls();
 }
 
-// Reads the log at path; boxes receives the message boxes it showed.
+// Reads the log at path as the run does; boxes receives the message boxes it showed.
 inline int ReadLogAt(const std::string &path, std::vector<SeenBox> *boxes = nullptr, char *rootDir = nullptr)
 {
     logtest::Boxes().clear();
@@ -86,7 +87,7 @@ inline int ReadLogAt(const std::string &path, std::vector<SeenBox> *boxes = null
     logtest::Hook() = SetWindowsHookExA(WH_CBT, logtest::BoxProc, NULL, GetCurrentThreadId());
     char root[PATH_CAP];
     memset(root, '#', sizeof root);
-    int result = ReadInstallLog(path.c_str(), rootDir ? rootDir : root);
+    int result = LoadInstallLog(path.c_str(), rootDir ? rootDir : root);
     UnhookWindowsHookEx(logtest::Hook());
     logtest::Hook() = NULL;
     if (boxes)

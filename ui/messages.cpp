@@ -1,3 +1,5 @@
+// Numbered message texts, with the settings file's overrides, and the
+// message boxes that show them.
 #include "messages.h"
 #include "../base/state.h"
 #include "../base/text.h"
@@ -41,4 +43,12 @@ void LoadMessage(int number, char *buf, size_t cap)
     HINSTANCE inst = ProgramInstance ? ProgramInstance : GetModuleHandleA(NULL);
     if (LoadStringA(inst, (UINT)number, buf, (int)cap) <= 0)
         buf[0] = 0;
+}
+
+int ShowMessage(HWND owner, int captionNumber, int textNumber, UINT flags)
+{
+    char caption[PATH_CAP], text[DIALOG_TEXT_CAP];
+    LoadMessage(captionNumber, caption, sizeof caption);
+    LoadMessage(textNumber, text, sizeof text);
+    return MessageBoxA(owner, text, caption, flags);
 }
