@@ -336,7 +336,10 @@ static void NormalRun(void)
     End.LogRead = logRead;
     // No log chosen counts as cancelled by the user.
     End.Cancelled = Cancelled || DatabaseAborted || (!LogPath[0] && !CommandTooLong);
-    End.RestartStarted = RestartNeeded;     // a preview stages nothing
+    // On NT the restart goes through its program, started only when it is
+    // there whole: without it (a full disk) the machine is not restarted and
+    // the result says a restart is still needed. A preview stages nothing.
+    End.RestartStarted = RestartNeeded && (PlatformKind != PLATFORM_NT || WriteRestartProgram());
     if (ReportWanted)
         WriteReport(&End);
     ExitCode = ResultExitCode(&End);
@@ -358,8 +361,6 @@ static void Teardown(void)
     FreeInventory();
     FreeRows();
     ReleaseStartResources();
-    if (RestartNeeded && PlatformKind == PLATFORM_NT)
-        WriteRestartProgram();
     if (DialogFont)
         DeleteObject(DialogFont);
     DialogFont = NULL;

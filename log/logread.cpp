@@ -1,4 +1,4 @@
-// The installation log reader: the current line and its tests, the block
+// The installation log reader: the block
 // header and title, the main loop that hands each line to the reader of its
 // kind, and ReadInstallLog itself.
 #include "logread.h"
@@ -10,74 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-// --- the current line ------------------------------------------------------
-
 static HFILE LogFile = HFILE_ERROR;
-char Line[LINE_CAP];
-int LineDamaged;
-static int LogEnded;        // the last line has been read
-static long LineOffset;
-
 int LogWantsAdmin;
-
-int ReadNext(void)
-{
-    if (LogEnded) {
-        Line[0] = 0;
-        LineDamaged = 0;
-        return 0;
-    }
-    int more = ReadLogLine(LogFile, Line, sizeof Line, 0, &LineDamaged);
-    if (LastLineHadNul())
-        LineDamaged = 1;
-    LineOffset = LastLineOffset();
-    if (!more) {
-        // A last line without a line end still counts.
-        LogEnded = 1;
-        if (!Line[0] && !LineDamaged)
-            return 0;
-    }
-    return 1;
-}
-
-int IsBlockHeader(void)
-{
-    return StartsWithNoCase(Line, "*** ");
-}
-
-void RefuseLine(void)
-{
-    RecordRefusal("LINE", Line, "BAD-LINE", InstallCount);
-}
-
-int LineIs(const char *tag, const char **value)
-{
-    if (!StartsWithNoCase(Line, tag))
-        return TAG_OTHER;
-    if (LineDamaged) {
-        RefuseLine();           // its group is dropped (or, for a name, left out)
-        return TAG_TOO_LONG;
-    }
-    *value = Line + strlen(tag);
-    return TAG_FOUND;
-}
-
-int Follow(const char *tag, const char **value)
-{
-    if (!ReadNext())
-        return TAG_END;
-    return LineIs(tag, value);
-}
-
-int AfterGroup(int found)
-{
-    return found == TAG_OTHER ? LINE_HANDED_BACK : LINE_USED;
-}
-
-int IsMarker(const char *marker)
-{
-    return !LineDamaged && TextEqualNoCase(Line, marker);
-}
 
 // --- main loop ---
 
@@ -117,7 +51,7 @@ static void OpenBlock(void)
 {
     if (InstallCount < 0xFFFF)
         InstallCount++;
-    LastInstallOffset = LineOffset;
+    LastInstallOffset = CurrentLineOffset();
     AnsiLog = Line[4] == ' ';
 }
 
@@ -412,7 +346,6 @@ static void EndReading(void)
 
 int ReadInstallLog(const char *logPath, char *installRootDir)
 {
-    LogEnded = 0;
     LogWantsAdmin = 0;
     InstallCount = 0;
     LastInstallOffset = 0;
@@ -432,7 +365,7 @@ int ReadInstallLog(const char *logPath, char *installRootDir)
         EndReading();
         return READ_NO_LOG;
     }
-    ResetLineReader();
+    BeginLines(LogFile);
     if (ReadHeader() != 0) {
         EndReading();
         return READ_INVALID;

@@ -12,7 +12,11 @@ enum { TAG_FOUND, TAG_OTHER, TAG_TOO_LONG, TAG_END };
 // What a handler did with the line it read last.
 enum { LINE_USED, LINE_HANDED_BACK };
 
-// --- logread.cpp: the current line ---
+// --- lines.cpp: the current line ---
+// Reads lines from file from its start on.
+void BeginLines(HFILE file);
+// Where the current line starts in the log.
+long CurrentLineOffset(void);
 extern char Line[LINE_CAP];
 // Line holds only part of its line: the line is longer than the buffer, or
 // a NUL byte cut it. Such a line is never taken as an entry: a cut path or
