@@ -7,6 +7,8 @@
 #include "engine/files.h"
 #include "base/text.h"
 #include "base/paths.h"
+#include "base/rows.h"
+#include <algorithm>
 
 namespace {
 
@@ -357,3 +359,75 @@ TEST_F(Files, Win32ExecutableTest)
 }
 
 }  // namespace
+
+namespace {
+
+// The rows written since FreeRows, as "KIND TARGET-NAME ACTION OUTCOME REASON".
+std::vector<std::string> RowTexts(const std::string &dir)
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < RowCount(); i++) {
+        const ReportRow *r = RowAt(i);
+        std::string target = r->Target;
+        if (target.compare(0, dir.size(), dir) == 0)
+            target = target.substr(dir.size());
+        rows.push_back(std::string(r->Kind) + " " + target + " " + r->Action + " " + r->Outcome +
+                       (r->Reason[0] ? std::string(" ") + r->Reason : "") +
+                       (r->Detail[0] ? std::string(" ") + r->Detail : ""));
+    }
+    return rows;
+}
+
+} // namespace
+
+// Every file and folder a removal takes gets its row, and so does what it
+// could not take, so that a tree that goes only in part still names each
+// change; a preview plans the same rows and changes nothing.
+TEST_F(Files, EachChangeOfATreeOrAHelpFileHasItsRowInARunAndAPreview)
+{
+    std::string top = ScratchDir("files_rows");
+    const std::vector<std::string> want = {
+        "FILE \\app\\Guide.GID DELETE DONE help index",
+        "FILE \\app\\Guide.HLP DELETE DONE",
+        "FILE \\app\\gone.txt DELETE SKIPPED ALREADY-GONE",
+        "TREE \\tree\\a.txt DELETE DONE",
+        "TREE \\tree\\sub\\b.txt DELETE DONE",
+        "TREE \\tree\\sub DELETE DONE",
+        "TREE \\tree\\held\\c.txt DELETE FAILED IN-USE",
+        "TREE \\tree\\held DELETE FAILED NOT-EMPTY",
+        "TREE \\tree DELETE FAILED NOT-EMPTY",
+    };
+    RowsWanted = 1;
+    for (int preview = 1; preview >= 0; preview--) {
+        const char *mode = preview ? "preview" : "run";
+        RemoveTreeForTest(top);
+        ASSERT_TRUE(CreateDirectoryA(top.c_str(), NULL));
+        for (const char *d : {"app", "tree", "tree\\sub", "tree\\held"})
+            MakeDir(Join(top, d));
+        for (const char *f : {"app\\Guide.HLP", "app\\Guide.GID", "tree\\a.txt", "tree\\sub\\b.txt", "tree\\held\\c.txt"})
+            MakeFile(Join(top, f));
+        // Held without delete sharing: neither the run nor the preview's probe may take it.
+        HANDLE held = CreateFileA(Join(top, "tree\\held\\c.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        Preview = preview;
+        FreeRows();
+        DeleteInstalledFile("FILE", 1, Join(top, "app\\Guide.HLP").c_str());
+        DeleteInstalledFile("FILE", 1, Join(top, "app\\gone.txt").c_str());
+        RemoveTree(Join(top, "tree").c_str(), 1, 1, 1);
+        Preview = 0;
+        ForgetPlannedGone();
+        CloseHandle(held);
+        std::vector<std::string> rows = RowTexts(top);
+        std::sort(rows.begin(), rows.end());
+        std::vector<std::string> sorted = want;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(sorted, rows) << mode;
+        EXPECT_EQ(preview != 0, PathExists(Join(top, "tree\\a.txt"))) << mode;
+        EXPECT_EQ(preview != 0, PathExists(Join(top, "app\\Guide.GID"))) << mode;
+        EXPECT_TRUE(PathExists(Join(top, "tree\\held\\c.txt"))) << mode;
+    }
+    FreeRows();
+    RowsWanted = 0;
+    RemoveTreeForTest(top);
+}
