@@ -11,6 +11,7 @@
 #include "../base/text.h"
 #include "../engine/files.h"
 #include "../engine/progman.h"
+#include "../engine/undo.h"
 #include "../engine/uninstall.h"
 #include "../log/inventory.h"
 #include "../log/logread.h"
@@ -94,6 +95,10 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
             ReportWanted = 1;
         } else if (upper == 'E') {
             ExitCodeWanted = 1;
+        } else if (upper == 'K') {
+            KeepRecovery = 1;
+        } else if (upper == 'U') {
+            UndoWanted = 1;     // the rest names the store, or is empty
         } else if (upper == 'Z') {
             if (letter == 'z')
                 CleanupMode = 1;
@@ -124,6 +129,8 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
 // would: with a copy unless "/Z" comes first.
 static void ApplyOptions(void)
 {
+    if (SettingsPath[0] && GetPrivateProfileIntA("Settings", "Keep Recovery", 0, SettingsPath) == 1)
+        KeepRecovery = 1;
     RowsWanted = ReportWanted || ExitCodeWanted;
     int inPlace = TextEqualNoCaseN(CommandText, "/Z", 2);
     if (Preview)
@@ -293,14 +300,18 @@ static void NormalRun(void)
     if (CommandTooLong) {
         ShowMessage(MainWindow, 2, 3, MB_OK);
         LogPath[0] = 0;
-    } else if (CommandText[0]) {
+    } else if (UndoWanted || CommandText[0]) {
+        // An undo's text names its store, or nothing (the latest).
         CopyText(LogPath, sizeof LogPath, CommandText);
     } else {
         AskForLog();
     }
 
     int logRead = 0;
-    if (CreateInventory() == 0 && LogPath[0]) {
+    if (UndoWanted) {
+        // A store named too long for a path is not guessed at.
+        logRead = !CommandTooLong && RunUndo(LogPath) != UNDO_NO_STORE;
+    } else if (CreateInventory() == 0 && LogPath[0]) {
         HCURSOR previous = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
         int failed = LoadInstallLog(LogPath, InstallRootDir);
         SetCursor(previous);
@@ -321,7 +332,15 @@ static void NormalRun(void)
             if (!Cancelled) {
                 char root[4] = "\\";
                 SetCurrentDirectoryA(root);
-                RunUninstall(LogPath);
+                // What the run takes away is kept first; without a store
+                // nothing is changed.
+                if (KeepRecovery && OpenRecoveryStore(ProductTitle) != 0) {
+                    AddRow("STORE", 0, ProductTitle, "KEEP", OUT_FAILED, "NO-STORE", NULL);
+                    WorkLeft = 1;
+                } else {
+                    RunUninstall(LogPath);
+                }
+                CloseRecoveryStore();
                 BroadcastSettingsChange();
             }
             if (RestartNeeded && !Silent && ShowMessage(WizardWindow, 25, 68, MB_OKCANCEL) == IDCANCEL)
@@ -335,7 +354,7 @@ static void NormalRun(void)
         WriteStatusFile();
     End.LogRead = logRead;
     // No log chosen counts as cancelled by the user.
-    End.Cancelled = Cancelled || DatabaseAborted || (!LogPath[0] && !CommandTooLong);
+    End.Cancelled = Cancelled || DatabaseAborted || (!UndoWanted && !LogPath[0] && !CommandTooLong);
     // On NT the restart goes through its program, started only when it is
     // there whole: without it (a full disk) the machine is not restarted and
     // the result says a restart is still needed. A preview stages nothing.

@@ -23,6 +23,8 @@
 #define OUT_FAILED "FAILED"
 #define OUT_SKIPPED "SKIPPED"
 #define OUT_REFUSED "REFUSED"
+#define OUT_CONFLICT "CONFLICT"  // an undo found the thing changed since, and left it
+#define ACT_UNDO "UNDO"
 
 struct ReportRow {
     const char *Kind;       // static texts (refusals.h lists the kinds)

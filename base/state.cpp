@@ -7,6 +7,7 @@ int Automatic;
 int Silent;
 int CleanupMode;
 int Preview;
+int UndoWanted;
 int ReportWanted;
 int ExitCodeWanted;
 int InPlace;

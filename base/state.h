@@ -25,6 +25,7 @@ extern int Automatic;           // /A or /S
 extern int Silent;              // /S
 extern int CleanupMode;         // /z: this run is the clean-up run
 extern int Preview;             // /N: decide everything, change nothing
+extern int UndoWanted;          // /U: undo an uninstall from its recovery store
 extern int ReportWanted;        // /V: write the per-item report
 extern int ExitCodeWanted;      // /E: the exit code tells the result
 extern int InPlace;             // no temporary copy was made

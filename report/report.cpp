@@ -7,6 +7,7 @@
 #include "../base/text.h"
 #include "../machine/wholefile.h"
 #include "../engine/files.h"
+#include "../engine/undo.h"
 #include "../log/inventory.h"
 #include <windows.h>
 #include <stdlib.h>
@@ -154,8 +155,8 @@ static int FolderGoneByEnd(const ReportRow *r)
 static int RowLeft(const ReportRow *r)
 {
     int left = Is(r->Outcome, OUT_KEPT) || Is(r->Outcome, OUT_STAGED) || Is(r->Outcome, OUT_FAILED) ||
-               Is(r->Outcome, OUT_REFUSED) ||
-               (Is(r->Outcome, OUT_SKIPPED) && !Is(r->Reason, "ALREADY-GONE"));
+               Is(r->Outcome, OUT_REFUSED) || Is(r->Outcome, OUT_CONFLICT) ||
+               (Is(r->Outcome, OUT_SKIPPED) && !Is(r->Reason, "ALREADY-GONE") && !Is(r->Reason, "UNCHANGED"));
     if (!left || Is(r->Kind, "LINE") || Is(r->Kind, "SHARED"))
         return 0;
     if (IsFileKind(r->Kind))
@@ -223,7 +224,8 @@ int RunResult(const RunEnd *end)
         const ReportRow *r = RowAt(i);
         if (Is(r->Outcome, OUT_STAGED))
             staged = 1;
-        else if ((Is(r->Outcome, OUT_FAILED) || (Is(r->Outcome, OUT_KEPT) && !KeptByCount(r))) && RowLeft(r) &&
+        else if ((Is(r->Outcome, OUT_FAILED) || Is(r->Outcome, OUT_CONFLICT) ||
+                  (Is(r->Outcome, OUT_KEPT) && !KeptByCount(r))) && RowLeft(r) &&
                  !HoldsTheLog(r))
             left = 1;
     }
@@ -347,13 +349,26 @@ static void PutInstall(TextBuf *b, unsigned short installNo)
 // The outcomes counted on the last line, each once, as the rows show them.
 static const char *const RealCounts[] = {OUT_DONE, OUT_KEPT, OUT_STAGED, OUT_FAILED, OUT_SKIPPED, OUT_REFUSED};
 static const char *const PreviewCounts[] = {"WOULD-DO", "WOULD-KEEP", "WOULD-STAGE", OUT_SKIPPED, OUT_REFUSED};
+// An undo counts its conflicts too.
+static const char *const RealUndoCounts[] = {OUT_DONE, OUT_FAILED, OUT_SKIPPED, OUT_REFUSED, OUT_CONFLICT};
+static const char *const PreviewUndoCounts[] = {"WOULD-DO", "WOULD-KEEP", OUT_SKIPPED, OUT_REFUSED, OUT_CONFLICT};
 enum { COUNT_SLOTS = 6 };
 
 static void BuildReport(TextBuf *b, const RunEnd *end)
 {
-    PutHeader(b, "#MODE=", Preview ? "PREVIEW" : Rollback ? "ROLLBACK" : "UNINSTALL");
-    PutHeader(b, "#LOG=", LogPath);
-    PutHeader(b, "#PRODUCT=", end->LogRead ? ProductTitle : "");
+    PutHeader(b, "#MODE=", Preview ? "PREVIEW" : UndoWanted ? "UNDO" : Rollback ? "ROLLBACK" : "UNINSTALL");
+    if (UndoWanted) {
+        PutHeader(b, "#STORE=", UndoStore);
+    } else {
+        PutHeader(b, "#LOG=", LogPath);
+        PutHeader(b, "#PRODUCT=", end->LogRead ? ProductTitle : "");
+    }
+    if (KeepRecovery && RecoveryStore[0]) {
+        PutHeader(b, "#RECOVERY=", RecoveryStore);
+        PutText(b, "#RECOVERY-BYTES=");
+        PutNumber(b, RecoveryStoreBytes());
+        PutText(b, "\r\n");
+    }
     SYSTEMTIME now;
     GetLocalTime(&now);
     char date[32];
@@ -363,9 +378,10 @@ static void BuildReport(TextBuf *b, const RunEnd *end)
     PutPlatform(b);
     PutText(b, "#COLUMNS=SEQ\tINSTALL\tKIND\tTARGET\tACTION\tOUTCOME\tREASON\tDETAIL\r\n");
 
-    const char *const *names = Preview ? PreviewCounts : RealCounts;
-    int kinds = Preview ? (int)(sizeof PreviewCounts / sizeof *PreviewCounts)
-                        : (int)(sizeof RealCounts / sizeof *RealCounts);
+    const char *const *names = UndoWanted ? Preview ? PreviewUndoCounts : RealUndoCounts
+                                          : Preview ? PreviewCounts : RealCounts;
+    int kinds = UndoWanted ? 5 : Preview ? (int)(sizeof PreviewCounts / sizeof *PreviewCounts)
+                                         : (int)(sizeof RealCounts / sizeof *RealCounts);
     unsigned long counts[COUNT_SLOTS] = {};
     int rows = RowCount();
     for (int i = 0; i < rows; i++) {

@@ -1,0 +1,253 @@
+// /U: undoes an uninstall from its recovery store. The journal's lines are
+// taken from the last to the first, each refused unless it names plainly what
+// a run could have changed (the same rules as the log's), and each undone by
+// the seam (machine/recovery.h). The store goes when nothing failed.
+#include "undo.h"
+#include "keyguard.h"
+#include "../base/paths.h"
+#include "../base/refusals.h"
+#include "../base/rows.h"
+#include "../base/state.h"
+#include "../base/text.h"
+#include "../machine/protect.h"
+#include "../machine/recovery.h"
+#include <stdlib.h>
+#include <string.h>
+
+char UndoStore[STORE_PATH_CAP];
+
+enum { JOURNAL_MOST = 64 << 20 };
+
+static const struct {
+    const char *Name;
+    HKEY Key;
+} Roots[] = {{"HKCR", HKEY_CLASSES_ROOT}, {"HKCU", HKEY_CURRENT_USER}, {"HKLM", HKEY_LOCAL_MACHINE},
+             {"HKU", HKEY_USERS}, {"HKCC", HKEY_CURRENT_CONFIG}};
+
+// "HKLM\key" → its root and the key; null for anything else.
+static HKEY SplitKeyName(const char *keyName, const char **key)
+{
+    for (const auto &r : Roots) {
+        size_t n = strlen(r.Name);
+        if (strncmp(keyName, r.Name, n) == 0 && keyName[n] == '\\' && IsPlainKey(keyName + n + 1)) {
+            *key = keyName + n + 1;
+            return r.Key;
+        }
+    }
+    return NULL;
+}
+
+// The most recent store under the root: the folder written last.
+static int LatestStore(char *buf, size_t cap)
+{
+    char root[STORE_PATH_CAP], pattern[STORE_PATH_CAP];
+    if (!RecoveryRoot(root, sizeof root) || FormatText(pattern, sizeof pattern, "%s\\*", root) != TEXT_FIT)
+        return 0;
+    FindRecord rec;
+    FILETIME best = {0, 0};
+    int found = 0;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
+        if (!(rec.Attributes & FILE_ATTRIBUTE_DIRECTORY) || rec.Name[0] == '.' ||
+            (rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (found && CompareFileTime(&rec.Data.ftCreationTime, &best) <= 0)
+            continue;
+        if (FormatText(buf, cap, "%s\\%s\\", root, rec.Name) != TEXT_FIT)
+            continue;
+        best = rec.Data.ftCreationTime;
+        found = 1;
+    }
+    EndFind(&rec);
+    return found;
+}
+
+// The store named on the command line, which must be a folder right inside
+// the recovery root ("...\" added).
+static int NamedStore(char *buf, size_t cap, const char *named)
+{
+    char root[STORE_PATH_CAP];
+    if (!RecoveryRoot(root, sizeof root) || !IsPlainAbsolutePath(named, 0) ||
+        CopyText(buf, cap, named) != TEXT_FIT)
+        return 0;
+    size_t n = strlen(buf);
+    if (n && buf[n - 1] == '\\')
+        buf[--n] = 0;
+    char *name = FileNamePart(buf);
+    if (name == buf || !*name)
+        return 0;
+    name[-1] = 0;
+    FileIdentity a, b;
+    int inRoot = GetFileIdentity(buf, &a) == 0 && GetFileIdentity(root, &b) == 0 && SameIdentity(&a, &b);
+    name[-1] = '\\';
+    DWORD attributes = GetFileAttributesA(buf);
+    return inRoot && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && AppendText(buf, cap, "\\") == TEXT_FIT;
+}
+
+// The journal's whole text, on the heap; null when it cannot be read.
+static char *ReadJournal(const char *store)
+{
+    char path[STORE_PATH_CAP];
+    if (FormatText(path, sizeof path, "%sJOURNAL.TXT", store) != TEXT_FIT)
+        return NULL;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return NULL;
+    DWORD size = GetFileSize(h, NULL), got = 0;
+    char *text = size != INVALID_FILE_SIZE && size < JOURNAL_MOST ? (char *)malloc(size + 1) : NULL;
+    if (text && !(ReadFile(h, text, size, &got, NULL) && got == size)) {
+        free(text);
+        text = NULL;
+    }
+    CloseHandle(h);
+    if (text)
+        text[size] = 0;
+    return text;
+}
+
+// A path a journal line may name: plain, absolute, not a root, outside the
+// store, and reached through no link.
+static const char *PathRefusal(const char *path)
+{
+    if (!IsPlainAbsolutePath(path, 0) || IsRootPath(path))
+        return "BAD-PATH";
+    if (InRecoveryStore(path))
+        return "PROTECTED";
+    if (PathCrossesLink(path, 0))
+        return "LINK";
+    return NULL;
+}
+
+static int IsKeptName(const char *kept)
+{
+    if (strcmp(kept, "-") == 0)
+        return 1;
+    if (strlen(kept) != 10 || kept[0] != 'K' || strcmp(kept + 6, ".DAT") != 0)
+        return 0;
+    for (int i = 1; i < 6; i++)
+        if (kept[i] < '0' || kept[i] > '9')
+            return 0;
+    return 1;
+}
+
+// A state field: "-", or "type:HEX" for a value, "=text" for an INI item.
+static int IsState(const char *s, int value)
+{
+    if (strcmp(s, "-") == 0)
+        return 1;
+    if (!value)
+        return s[0] == '=';
+    const char *c = s;
+    while (*c >= '0' && *c <= '9')
+        c++;
+    return c != s && *c == ':';
+}
+
+// Undoes one line; result UNDO_FAILED when something failed (the store is
+// then kept for a later run), else 0.
+static int UndoLine(char *line)
+{
+    char *f[JOURNAL_FIELDS];
+    int n = SplitJournalLine(line, f, JOURNAL_FIELDS);
+    const char *refused = n < 2 ? "BAD-LINE" : NULL;
+    if (!refused && strcmp(f[0], "FILE") == 0) {
+        char kept[STORE_PATH_CAP];
+        if (n != 6 || !IsKeptName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
+            refused = "BAD-LINE";
+        else if (!(refused = PathRefusal(f[1])))
+            return UndoFile(f[1], strcmp(f[2], "-") ? kept : NULL, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
+                   UNDO_FAILED;
+    } else if (!refused && strcmp(f[0], "DIR") == 0) {
+        if (n != 2)
+            refused = "BAD-LINE";
+        else if (!(refused = PathRefusal(f[1])))
+            return UndoFolder(f[1]) == UNDO_FAILED;
+    } else if (!refused && (strcmp(f[0], "VALUE") == 0 || strcmp(f[0], "KEY") == 0)) {
+        int value = f[0][0] == 'V';
+        const char *key;
+        HKEY root = SplitKeyName(f[1], &key);
+        if (n != (value ? 5 : 2) || (value && (!IsState(f[3], 1) || !IsState(f[4], 1))))
+            refused = "BAD-LINE";
+        else if (!root)
+            refused = "BAD-PATH";
+        else if (value)
+            return UndoValue(root, f[1], key, f[2], f[3], f[4]) == UNDO_FAILED;
+        else
+            return UndoKey(root, f[1], key) == UNDO_FAILED;
+    } else if (!refused && strcmp(f[0], "INI") == 0) {
+        if (n != 6 || !IsState(f[4], 0) || !IsState(f[5], 0))
+            refused = "BAD-LINE";
+        else if (!(refused = PathRefusal(f[1])))
+            return UndoIniItem(f[1], f[2], f[3], f[4], f[5]) == UNDO_FAILED;
+    } else if (!refused) {
+        refused = "BAD-LINE";
+    }
+    RecordRefusal(n >= 1 && strcmp(f[0], "DIR") == 0 ? "DIR" : "LINE", n >= 2 ? f[1] : f[0], refused, 0);
+    return 0;
+}
+
+// Deletes the store's own files (the journal and what is still kept) and
+// the store, then the root when nothing else is in it.
+static void RemoveStore(const char *store)
+{
+    if (Preview)
+        return;
+    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
+    if (FormatText(pattern, sizeof pattern, "%s*", store) != TEXT_FIT)
+        return;
+    FindRecord rec;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
+        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if ((IsKeptName(rec.Name) || strcmp(rec.Name, "JOURNAL.TXT") == 0) &&
+            FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path);
+        }
+    }
+    EndFind(&rec);
+    if (CopyText(path, sizeof path, store) == TEXT_FIT) {
+        path[strlen(path) - 1] = 0;
+        RemoveDirectoryA(path);
+        *FileNamePart(path) = 0;
+        path[strlen(path) - 1] = 0;
+        RemoveDirectoryA(path);     // the root, when empty
+    }
+}
+
+int RunUndo(const char *named)
+{
+    UndoStore[0] = 0;
+    if (named[0] ? !NamedStore(UndoStore, sizeof UndoStore, named) : !LatestStore(UndoStore, sizeof UndoStore)) {
+        UndoStore[0] = 0;
+        return UNDO_NO_STORE;
+    }
+    char *text = ReadJournal(UndoStore);
+    if (!text)
+        return UNDO_NO_STORE;
+    // The lines, whole ones only: a last line without its line end was cut
+    // by a kill before its change was made.
+    int count = 0;
+    for (char *c = text; *c; c++)
+        count += *c == '\n';
+    char **lines = (char **)malloc((size_t)(count ? count : 1) * sizeof *lines);
+    if (!lines) {
+        free(text);
+        return UNDO_NO_STORE;
+    }
+    int n = 0;
+    for (char *start = text, *end; n < count && (end = strchr(start, '\n')) != NULL; start = end + 1) {
+        *end = 0;
+        if (end > start && end[-1] == '\r')
+            end[-1] = 0;
+        lines[n++] = start;
+    }
+    int failed = 0;
+    for (int i = n - 1; i >= 0; i--)
+        failed |= UndoLine(lines[i]);
+    free(lines);
+    free(text);
+    if (!failed)
+        RemoveStore(UndoStore);
+    return failed ? UNDO_LEFT : UNDO_ALL;
+}

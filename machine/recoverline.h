@@ -1,0 +1,24 @@
+// The recovery journal's line writer, shared by the files of the store
+// (recovery.cpp, recoverkeys.cpp). Not for use outside them.
+#pragma once
+#include <stddef.h>
+
+// A growing line; a line that memory cannot hold is not written (and its
+// change then not made).
+struct Line {
+    char *Data;
+    size_t Len, Cap;
+    int Failed;
+};
+void Put(Line *l, const char *text, size_t n);
+// Adds a field (after a tab when the line holds one), escaped as %XX where
+// it holds a control character, "%" or a byte above 0x7E.
+void PutField(Line *l, const char *text);
+// Writes the line and flushes it to the disk; frees it. Result 1 when it is
+// there, else 0 (last error ERROR_DISK_FULL).
+int WriteLine(Line *l);
+// Whether this run keeps what it changes: /K, a store open, not a preview.
+int RecoveryOpen(void);
+// The row of one undone journal line (UNDO_DONE... of recovery.h); result
+// the same value.
+int UndoRow(const char *kind, const char *target, int result, const char *detail);

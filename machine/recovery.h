@@ -1,0 +1,78 @@
+// The recovery store (/K): before each change, what the change takes away is
+// written into a store under the Windows directory, so that /U can give it
+// all back. The store holds the kept files and a journal, one line per
+// change, each written and flushed before its change is made.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+enum { STORE_PATH_CAP = 260 };
+
+// --- machine/recovery ---
+extern int KeepRecovery;                    // /K, or [Settings] Keep Recovery=1
+extern char RecoveryStore[STORE_PATH_CAP];  // this run's store, "...\" ; empty until opened
+
+// "<Windows>\UNINSTAL.RCV" (no trailing backslash). 0 when it does not fit.
+int RecoveryRoot(char *buf, size_t cap);
+// Makes "<root>\<product>.<yyyymmdd-hhmmss>\" with an empty journal. 0 =
+// open; 1 = it could not be made (the run then keeps nothing and says so).
+int OpenRecoveryStore(const char *product);
+void CloseRecoveryStore(void);
+// Bytes of the kept files and the journal so far.
+unsigned long RecoveryStoreBytes(void);
+// Whether path lies in the store's root folder or below it (by the identity
+// of each folder on the way, so that no spelling of it escapes); a path
+// whose folders cannot be looked at counts as inside when its text says so.
+int InRecoveryStore(const char *path);
+
+// --- keeping, before a change. Each result is 1 when what the change takes
+// away is kept, or no store is open; 0 when it could not be kept: the
+// change must then not be made (the last error says why). ---
+
+// Deletes the file by moving it into the store (on its volume a rename: no
+// copy, no room needed; from another volume it is copied first). Result and
+// last error as DeleteFileA's.
+int MoveIntoStore(const char *path);
+// Before path is replaced by the file at next (or, with next null, cut or
+// rewritten by the caller): a copy of path, and what will be there after.
+int KeepFileCopy(const char *path, const char *next);
+// The same, with the content that will be there given as bytes.
+int KeepFileCopyBytes(const char *path, const void *next, size_t nextLen);
+// Before an empty folder is removed.
+int KeepFolder(const char *path);
+// Before a value of key (named "HKLM\..." etc., root open as rootKey) is set
+// to type/data (afterGone 0) or deleted (afterGone 1).
+int KeepValue(HKEY rootKey, const char *keyName, const char *key, const char *name, int afterGone, DWORD type,
+              const void *data, DWORD size);
+// Before an emptied key is deleted.
+int KeepKey(const char *keyName);
+// Before a whole tree is deleted: every value and key in it.
+int KeepTree(HKEY rootKey, const char *keyName, const char *key);
+// Before an INI item is set to after (null: deleted).
+int KeepIniItem(const char *file, const char *section, const char *item, const char *after);
+
+// --- the journal's text ---
+enum { JOURNAL_FIELDS = 8 };
+// Splits one journal line in place into its fields, undoing the %XX
+// escapes; result the number of fields, -1 for a line that is not whole.
+int SplitJournalLine(char *line, char **fields, int most);
+// A file's content as "<size>:<crc32>", or "-" when there is none.
+void ContentMark(const char *path, char *buf, size_t cap);
+// Before the file is cut to its first length bytes.
+int KeepFileBeforeCut(const char *path, unsigned long length);
+
+// --- undoing one journal line (/U): each call looks at what is there now,
+// puts back what was there before when the thing is as the change left it,
+// and writes its row (action UNDO): DONE; SKIPPED UNCHANGED when it is
+// already as it was; CONFLICT CHANGED-SINCE, left as it is, when it was
+// changed since (a kept file then goes beside it as "<name>.RECOVERED");
+// FAILED. A preview changes nothing and writes the same rows. ---
+enum { UNDO_DONE = 0, UNDO_UNCHANGED = 1, UNDO_CONFLICT = 2, UNDO_FAILED = 3 };
+// kept: the kept file's full path, or null when there was no file before.
+int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after);
+int UndoFolder(const char *path);
+// key without its root's name; keyName with it ("HKLM\...") for the row.
+int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
+              const char *after);
+int UndoKey(HKEY rootKey, const char *keyName, const char *key);
+int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after);
