@@ -85,16 +85,6 @@ int RemoveDatabaseEngine(const char *rowName)
     // The last user: the count goes with the configuration.
     DeleteRegistryTree(EngineKey, 2);
     DeleteRegistryTree(LinkKey, 2);
-    if (OpenKeyNow(2, VendorKey, REG_ACCESS, &key) == ERROR_SUCCESS) {
-        int holds = KeyHoldsSomethingNow(key, 2, VendorKey);
-        RegCloseKey(key);
-        if (!holds)
-            DeleteEmptyKey(2, VendorKey, 0);
-    }
-    // Released when the engine's key is gone (in a preview: would be).
-    found = OpenKeyNow(2, EngineKey, KEY_READ, &key);
-    if (found == ERROR_SUCCESS)
-        RegCloseKey(key);
-    UseCountRow(rowName, 1, found == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+    FinishLastUse(2, EngineKey, VendorKey, rowName);
     return DB_GO_ON;
 }

@@ -270,6 +270,24 @@ LONG LowerUseCount(HKEY key, const char *name, long count, const char *rowName)
     return result;
 }
 
+void FinishLastUse(int root, const char *engineKey, const char *vendorKey, const char *rowName)
+{
+    HKEY key;
+    if (OpenKeyNow(root, vendorKey, REG_ACCESS, &key) == ERROR_SUCCESS) {
+        // Another product's keys or values keep it.
+        int holds = KeyHoldsSomethingNow(key, root, vendorKey);
+        RegCloseKey(key);
+        if (!holds && Preview)
+            MarkInPlan(root, vendorKey, NULL);
+        else if (!holds)
+            RegDeleteKeyA(RootKeyFor(root), vendorKey);
+    }
+    LONG result = OpenKeyNow(root, engineKey, KEY_READ, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    UseCountRow(rowName, 1, result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+}
+
 void UseCountRow(const char *rowName, long count, LONG result)
 {
     if (!rowName)

@@ -52,7 +52,11 @@ LONG LowerSharedCount(HKEY key, const char *file, long count, unsigned short ins
 // from count, written back as decimal text; with a row name, its SUBSYSTEM
 // row (see UseCountRow).
 LONG LowerUseCount(HKEY key, const char *name, long count, const char *rowName);
+// The database engine's last user, once the caller deleted its trees: the
+// vendor key above them goes when nothing is left in it, and with a row
+// name the release gets its SUBSYSTEM row ("COUNT 1->0" when the engine's
+// key is gone). The vendor key's deletion is part of that release.
+void FinishLastUse(int root, const char *engineKey, const char *vendorKey, const char *rowName);
 // SUBSYSTEM rowName DECREMENT with reason "COUNT n->n-1" when result is
-// ERROR_SUCCESS, else SKIPPED ALREADY-GONE or FAILED; the last user's
-// count (1) goes with its keys, which the caller deleted.
+// ERROR_SUCCESS, else SKIPPED ALREADY-GONE or FAILED. No row without a name.
 void UseCountRow(const char *rowName, long count, LONG result);
