@@ -154,7 +154,13 @@ TEST_F(Shared, NoQuestionWhenSilentOrAfterNoToAll)
 // leaves the count alone. A value that is no count gets none.
 TEST_F(Shared, EachCountLoweredHasItsRow)
 {
-    struct Row { const char *name; DWORD type; std::string data; std::string reason; DWORD realType; DWORD realCount; };
+    struct Row {
+        const char *name;
+        DWORD type;
+        std::string data;
+        std::string reason;         // "": no row
+        DWORD realType, realCount;  // left by the real run (type 0: the value went)
+    };
     const Row rows[] = {
         {"number 3", REG_DWORD, DwordBytes(3), "SHARED 3->2", REG_DWORD, 2},
         {"text 2", REG_SZ, std::string("2", 2), "SHARED 2->1", REG_DWORD, 1},
