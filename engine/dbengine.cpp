@@ -1,8 +1,10 @@
+// The database engine's use count and, for its last user, its registry
+// configuration: the decisions; the changes go through regops.h.
 #include "dbengine.h"
 #include "registry.h"
 #include "../base/state.h"
 #include "../base/text.h"
-#include "../ui/messages.h"
+#include "../ui/asks.h"
 #include <string.h>
 
 static const char EngineKey[] = "Software\\Borland\\Database Engine";
@@ -37,10 +39,7 @@ static long ReadUseCount(DWORD type, const BYTE *data, DWORD size)
 static int ServerStopRefused(void)
 {
     while (FindWindowA("IB_Server", NULL)) {
-        char text[512], caption[PATH_CAP];
-        LoadMessage(28, text, sizeof text);
-        LoadMessage(25, caption, sizeof caption);
-        int answer = MessageBoxA(MainWindow, text, caption, MB_ABORTRETRYIGNORE);
+        int answer = AskStopServer();
         if (answer == IDABORT)
             return 1;
         if (answer != IDRETRY)
@@ -49,29 +48,33 @@ static int ServerStopRefused(void)
     return 0;
 }
 
-int RemoveDatabaseEngine(void)
+int RemoveDatabaseEngine(const char *rowName)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, EngineKey, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
+    LONG found = RegOpenKeyExA(HKEY_LOCAL_MACHINE, EngineKey, 0, REG_ACCESS, &key);
+    if (found != ERROR_SUCCESS) {
+        UseCountRow(rowName, 0, found);
         return DB_GO_ON;
+    }
     BYTE data[257];
     DWORD type = 0, size = 256;
-    if (RegQueryValueExA(key, CountValue, NULL, &type, data, &size) != ERROR_SUCCESS) {
+    found = RegQueryValueExA(key, CountValue, NULL, &type, data, &size);
+    if (found != ERROR_SUCCESS) {
         RegCloseKey(key);
+        UseCountRow(rowName, 0, found);
         return DB_GO_ON;
     }
     data[size < 256 ? size : 256] = 0;
     long count = ReadUseCount(type, data, size);
     if (count > 1) {
-        char text[16];
-        FormatText(text, sizeof text, "%ld", count - 1);
-        if (!Preview)
-            RegSetValueExA(key, CountValue, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
+        LowerUseCount(key, CountValue, count, rowName);
         RegCloseKey(key);
         return DB_GO_ON;
     }
     if (count < 1) {
+        // No use left to release (or a count in no form known): no change.
         RegCloseKey(key);
+        UseCountRow(rowName, count, ERROR_FILE_NOT_FOUND);
         return DB_GO_ON;
     }
     if (ServerStopRefused()) {
@@ -79,13 +82,9 @@ int RemoveDatabaseEngine(void)
         return DB_ABORT;
     }
     RegCloseKey(key);
+    // The last user: the count goes with the configuration.
     DeleteRegistryTree(EngineKey, 2);
     DeleteRegistryTree(LinkKey, 2);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, VendorKey, 0, REG_ACCESS, &key) != ERROR_SUCCESS)
-        return DB_GO_ON;
-    int holds = KeyHoldsSomething(key);
-    RegCloseKey(key);
-    if (!holds && !Preview)
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, VendorKey);
+    FinishLastUse(2, EngineKey, VendorKey, rowName);
     return DB_GO_ON;
 }

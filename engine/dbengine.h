@@ -6,4 +6,7 @@ enum { DB_GO_ON = 0, DB_ABORT = 1 };
 
 // Lowers "UseCount"; the last user deletes the configuration after asking
 // for the local server to be stopped. DB_ABORT when the user chose Abort.
-int RemoveDatabaseEngine(void);
+// Given the sub-system's name, the release gets its SUBSYSTEM DECREMENT row
+// (reason "COUNT n->n-1"; SKIPPED ALREADY-GONE when there was no use to
+// release); an Abort gets none, its row being the caller's decision.
+int RemoveDatabaseEngine(const char *rowName = 0);

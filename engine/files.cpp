@@ -225,11 +225,9 @@ static int ReleaseShared(FileEntry *f, unsigned short threshold)
     if (!InScope(f->SharedInstall, threshold))
         return SHARED_NOT_COUNTED;
     long count = 0;
-    int result = ReleaseSharedFile(f->Path, &count);
-    if (result != SHARED_NOT_COUNTED) {
+    int result = ReleaseSharedFile(f->Path, &count, f->SharedInstall);
+    if (result != SHARED_NOT_COUNTED)
         FormatText(SharedReason, sizeof SharedReason, "SHARED %ld->%ld", count, count - 1);
-        AddRow("SHARED", f->SharedInstall, f->Path, ACT_DECREMENT, OUT_DONE, SharedReason, NULL);
-    }
     return result;
 }
 

@@ -2,14 +2,9 @@
 // and their emptied keys removed, added trees deleted.
 #pragma once
 #include "../log/inventory.h"
+#include "../machine/regops.h"
 #include <windows.h>
 
-enum { REG_ROOT_COUNT = 5, REG_ACCESS = 0x3F, REG_TREE_PASSES = 2048, REG_WORK_PATH_CAP = 384 };
-
-// The root key for a log root number 0..4; null for any other number.
-HKEY RootKeyFor(int root);
-// "HKLM\key" and so on, as the report names a key.
-void RegistryTarget(char *buf, size_t cap, int root, const char *key);
 // Converts data (cap bytes, the log's text form) in place to the form that
 // the registry takes for type 0..4; result the byte count, -1 for another type.
 int ConvertRegistryData(char *data, size_t cap, int type);
@@ -21,14 +16,10 @@ void RestoreRegistryValue(RegValueEntry *entry);
 // its report row (REGVALUE DELETE-VALUE, REGKEY DELETE); a key entry's key
 // that still holds something is kept (NOT-EMPTY). Shortens entry->Key as it
 // climbs. A protected key (keyguard.h) is never deleted, even when emptied:
-// the walk stops there and records it. A preview deletes nothing and counts
-// what it would delete, so that later entries find the registry as the run
-// would leave it.
+// the walk stops there and records it. Later entries find the registry as
+// the run would leave it, in a preview too (regops.h).
 void RemoveRegistryValue(RegKeyEntry *entry);
 // Deletes key with all its sub-keys, depth first. A protected key (see
 // keyguard.h) or one not plainly spelt is refused whole and recorded with
 // installNo; result 0 then (and for an unknown root), else 1.
 int DeleteRegistryTree(const char *key, int root, unsigned short installNo = 0);
-// Whether an open key holds a value or a sub-key (a name too long for the
-// enumeration buffer counts).
-int KeyHoldsSomething(HKEY key);

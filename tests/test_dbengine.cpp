@@ -1,10 +1,13 @@
 // The database engine's use count, its configuration trees and the prompt
 // to stop the local server.
 #include <gtest/gtest.h>
+#include <functional>
 #include <string.h>
 #include "support/kvtest.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "engine/dbengine.h"
+#include "machine/preview.h"
 
 namespace {
 
@@ -15,6 +18,18 @@ const char Link[] = "Software\\Borland\\BLW32";
 std::string ReadCount(DWORD *type)
 {
     return ReadRegValue(HKEY_LOCAL_MACHINE, Engine, "UseCount", type);
+}
+
+// "KIND TARGET ACTION OUTCOME[ REASON]" of every row so far.
+std::vector<std::string> Rows()
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < RowCount(); i++) {
+        const ReportRow *r = RowAt(i);
+        rows.push_back(std::string(r->Kind) + " " + r->Target + " " + r->Action + " " + r->Outcome +
+                       (r->Reason[0] ? " " : "") + r->Reason);
+    }
+    return rows;
 }
 
 // The engine's configuration as an installation leaves it.
@@ -31,6 +46,9 @@ protected:
     void TearDown() override
     {
         StopAnswering();
+        Preview = RowsWanted = 0;
+        FreeRows();
+        ForgetPlannedGone();
         CleanKey(HKEY_LOCAL_MACHINE, Vendor);
     }
 };
@@ -148,6 +166,63 @@ TEST_F(DbEngine, RunningServerPromptAbortRetryIgnore)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Engine));
     if (IsWindow(server))
         DestroyWindow(server);
+}
+
+// Given the sub-system's name, the release writes its own row with the
+// count it lowered (the last user's vendor key goes as part of it, its
+// trees with rows of their own), and nothing released is no change. A
+// preview plans the same rows and leaves the configuration as it is.
+TEST_F(DbEngine, ReleaseRowsNameWhatChanged)
+{
+    const std::string engineTree = "REGTREE HKLM\\Software\\Borland\\Database Engine DELETE DONE";
+    const std::string linkTree = "REGTREE HKLM\\Software\\Borland\\BLW32 DELETE DONE";
+    const std::string nothing = "SUBSYSTEM BDE DECREMENT SKIPPED ALREADY-GONE";
+    struct Case {
+        const char *name;
+        std::function<void()> arrange;
+        std::vector<std::string> rows;
+        bool vendorGone;    // after the real run
+    } cases[] = {
+        {"count 3", [] { Configure(REG_SZ, std::string("3\0", 2)); },
+         {"SUBSYSTEM BDE DECREMENT DONE COUNT 3->2"}, false},
+        {"count 12 as a number", [] { Configure(REG_DWORD, DwordBytes(12)); },
+         {"SUBSYSTEM BDE DECREMENT DONE COUNT 12->11"}, false},
+        {"last user", [] { Configure(REG_DWORD, DwordBytes(1)); },
+         {engineTree, linkTree, "SUBSYSTEM BDE DECREMENT DONE COUNT 1->0"}, true},
+        {"last user beside another product",
+         [] {
+             Configure(REG_SZ, std::string("1\0", 2));
+             SetRegValue(HKEY_LOCAL_MACHINE, "Software\\Borland\\Other", "v", REG_SZ, "x");
+         },
+         {engineTree, linkTree, "SUBSYSTEM BDE DECREMENT DONE COUNT 1->0"}, false},
+        {"count 0", [] { Configure(REG_SZ, std::string("0\0", 2)); }, {nothing}, false},
+        {"no count", [] { SetRegValue(HKEY_LOCAL_MACHINE, Engine, "Other", REG_SZ, "x"); }, {nothing}, false},
+        {"no key", [] {}, {nothing}, true},
+    };
+    RowsWanted = 1;
+    for (const Case &c : cases) {
+        for (int preview = 1; preview >= 0; preview--) {
+            const std::string run = std::string(c.name) + (preview ? " (preview)" : "");
+            CleanKey(HKEY_LOCAL_MACHINE, Vendor);
+            c.arrange();
+            DWORD typeBefore = 0, type = 0;
+            const std::string countBefore = ReadCount(&typeBefore);
+            const bool linkBefore = KeyExists(HKEY_LOCAL_MACHINE, Link);
+            FreeRows();
+            ForgetPlannedGone();
+            Preview = preview;
+            EXPECT_EQ(DB_GO_ON, RemoveDatabaseEngine("BDE")) << run;
+            Preview = 0;
+            EXPECT_EQ(c.rows, Rows()) << run;
+            if (preview) {
+                EXPECT_EQ(countBefore, ReadCount(&type)) << run;
+                EXPECT_EQ(typeBefore, type) << run;
+                EXPECT_EQ(linkBefore, KeyExists(HKEY_LOCAL_MACHINE, Link)) << run;
+            }
+        }
+        // The real run did what its rows say.
+        EXPECT_EQ(c.vendorGone, !KeyExists(HKEY_LOCAL_MACHINE, Vendor)) << c.name;
+    }
 }
 
 }  // namespace

@@ -181,6 +181,38 @@ TEST(Difference, AKeyWithoutAValueAndTheKeysTheWalkUpRemoves)
     DeleteFileA(c.report.c_str());
 }
 
+// The database engine's last user: its count goes with its two trees, and
+// the vendor key they leave empty goes too; the rows name every change, and
+// the preview plans them all.
+TEST(Difference, TheDatabaseEngineLastUser)
+{
+    std::string win = WinDir(), top = "C:\\KVBDE";
+    RemoveTreeForTest(top);
+    CleanKey(HKEY_LOCAL_MACHINE, "Software\\Borland");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine", "UseCount", "1");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\Database Engine\\Settings", "Path", "C:\\BDE");
+    SetRegString(HKEY_LOCAL_MACHINE, "Software\\Borland\\BLW32\\Links", "V", "x");
+    MakeFile(top + "\\APP\\DB.EXE", "program");
+    std::string log = top + "\\INSTALL.LOG";
+    MakeFile(log, "***  Installation Log\r\nTitle: Db\r\nSubSystem: BDE\r\nMade Dir: " + top + "\\APP\r\n"
+                  "File Copy: " + top + "\\APP\\DB.EXE\r\n");
+    RunCheck c;
+    c.program = ScratchDir("diff_bde") + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), c.program.c_str(), FALSE));
+    c.report = win + "\\UNINSTAL.RPT";
+    c.scope.trees = {top};
+    c.scope.flatFolders = {win};
+    c.exempt = {UpperText(log), UpperText(c.report)};
+    c.args = "/S " + log;
+    Report r = CheckRun(c, "database engine");
+    EXPECT_EQ("DONE ", Outcome(r, "REGTREE", "HKLM\\Software\\Borland\\Database Engine"));
+    EXPECT_EQ("DONE ", Outcome(r, "REGTREE", "HKLM\\Software\\Borland\\BLW32"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Borland"));
+    CleanKey(HKEY_LOCAL_MACHINE, "Software\\Borland");
+    RemoveTreeForTest(top);
+    DeleteFileA(c.report.c_str());
+}
+
 // Starts each command line, a few at a time, and waits for all of them
 // (silent runs ask nothing). A run that ends by restarting the machine
 // (a rollback that stages a file in use) would end the others: such runs

@@ -408,7 +408,9 @@ TEST_F(Registry, ProtectedTreesStayWhole)
     ASSERT_EQ((int)(sizeof rows / sizeof rows[0]), RefusalCount());
     for (int i = 0; i < RefusalCount(); i++) {
         EXPECT_STREQ("REGTREE", RefusalAt(i)->Kind);
-        EXPECT_STREQ(rows[i].key, RefusalAt(i)->Target);
+        // Named with its root, as every registry row names a key.
+        const char *const rootNames[] = {"HKCR", "HKCU", "HKLM"};
+        EXPECT_EQ(std::string(rootNames[rows[i].root]) + "\\" + rows[i].key, RefusalAt(i)->Target);
         EXPECT_STREQ(rows[i].reason, RefusalAt(i)->Reason);
         EXPECT_EQ(7, RefusalAt(i)->InstallNo);
     }
@@ -451,7 +453,7 @@ TEST_F(Registry, RemovalWalkStopsAtAProtectedKey)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion"));
     if (!existed) {
         ASSERT_EQ(1, RefusalCount());
-        EXPECT_EQ(shared, RefusalAt(0)->Target);
+        EXPECT_EQ("HKCU\\" + shared, RefusalAt(0)->Target);
         EXPECT_EQ(2, RefusalAt(0)->InstallNo);
         RegDeleteKeyA(HKEY_CURRENT_USER, shared.c_str());
     }

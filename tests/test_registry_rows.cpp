@@ -274,4 +274,54 @@ TEST_F(RegistryRows, APreviewSeesWhatItWouldHaveDeleted)
     Preview = 0;
 }
 
+// A refused entry's row names the key with its root, as every other
+// registry row does; only a root the report cannot name leaves the key's
+// text alone. A preview refuses the same.
+TEST_F(RegistryRows, RefusalsNameTheKeyWithItsRoot)
+{
+    const std::string top = "KvRegRowsTop";     // a root's own child: never deleted
+    struct Case {
+        const char *name;
+        std::function<void()> run;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"value entry naming the root", [] { KeyEntry k(1, "\\", "V"); RemoveRegistryValue(&k.e); },
+         {"REGKEY HKCU\\\\ NONE REFUSED BAD-PATH "}},
+        {"key entry of an unknown root", [] { KeyEntry k(7, Base, ""); RemoveRegistryValue(&k.e); },
+         {"REGKEY " + std::string(Base) + " NONE REFUSED BAD-PATH "}},
+        {"walk up to a root's child",
+         [&] {
+             SetRegString(HKEY_CURRENT_USER, top + "\\a", "V", "x");
+             KeyEntry k(1, top + "\\a", "V");
+             RemoveRegistryValue(&k.e);
+         },
+         {"REGVALUE HKCU\\" + top + "\\a DELETE-VALUE DONE  V", "REGKEY HKCU\\" + top + "\\a DELETE DONE  ",
+          "REGKEY HKCU\\" + top + " NONE REFUSED PROTECTED "}},
+        {"protected tree", [] { DeleteRegistryTree("Software\\Microsoft", 2, 1); },
+         {"REGTREE HKLM\\Software\\Microsoft NONE REFUSED PROTECTED "}},
+        {"tree spelt oddly", [] { DeleteRegistryTree("Software\\\\KvRegRows", 1, 1); },
+         {"REGTREE HKCU\\Software\\\\KvRegRows NONE REFUSED BAD-PATH "}},
+        {"tree of an unknown root", [] { DeleteRegistryTree(Base, 9, 1); },
+         {"REGTREE " + std::string(Base) + " NONE REFUSED BAD-PATH "}},
+    };
+    for (const Case &c : cases) {
+        for (int preview = 1; preview >= 0; preview--) {
+            const std::string run = std::string(c.name) + (preview ? " (preview)" : "");
+            CleanKey(HKEY_CURRENT_USER, top);
+            FreeRows();
+            FreeRefusals();
+            Preview = preview;
+            c.run();
+            Preview = 0;
+            ForgetPlannedGone();
+            EXPECT_EQ(c.rows, AllRows()) << run;
+            // The refusal list, which the inventory dump shows, names it alike.
+            ASSERT_EQ(1, RefusalCount()) << run;
+            ASSERT_GT(RowCount(), 0) << run;
+            EXPECT_STREQ(RowAt(RowCount() - 1)->Target, RefusalAt(0)->Target) << run;
+        }
+    }
+    CleanKey(HKEY_CURRENT_USER, top);
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 // Shared-component reference counts and the last-reference question.
 #include <gtest/gtest.h>
 #include "kvtest.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "engine/shared.h"
 #include "resources/resource.h"
@@ -27,6 +28,8 @@ protected:
     void TearDown() override
     {
         StopAnswering();
+        Preview = RowsWanted = 0;
+        FreeRows();
         RegDeleteValueA(key, FileA);
         RegDeleteValueA(key, FileB);
         RegCloseKey(key);
@@ -143,6 +146,64 @@ TEST_F(Shared, NoQuestionWhenSilentOrAfterNoToAll)
         DWORD count;
         EXPECT_EQ(0u, Stored(FileB, &count)) << "mode " << mode;
         EXPECT_EQ(1, StopAnswering()) << "no question may be shown, mode " << mode;
+    }
+}
+
+// Each count lowered has its row, with the installation that counted the
+// file and the count before and after; a preview plans the same row and
+// leaves the count alone. A value that is no count gets none.
+TEST_F(Shared, EachCountLoweredHasItsRow)
+{
+    struct Row {
+        const char *name;
+        DWORD type;
+        std::string data;
+        std::string reason;         // "": no row
+        DWORD realType, realCount;  // left by the real run (type 0: the value went)
+    };
+    const Row rows[] = {
+        {"number 3", REG_DWORD, DwordBytes(3), "SHARED 3->2", REG_DWORD, 2},
+        {"text 2", REG_SZ, std::string("2", 2), "SHARED 2->1", REG_DWORD, 1},
+        {"last reference", REG_DWORD, DwordBytes(1), "SHARED 1->0", 0, 0},
+        {"zero", REG_DWORD, DwordBytes(0), "", REG_DWORD, 0},
+    };
+    RowsWanted = 1;
+    for (const Row &r : rows) {
+        for (int preview = 1; preview >= 0; preview--) {
+            const std::string run = std::string(r.name) + (preview ? " (preview)" : "");
+            SetRaw(FileA, r.type, r.data.data(), (DWORD)r.data.size());
+            FreeRows();
+            AnswerDialogs({IDC_SHARED_NO});
+            Preview = preview;
+            long found = -5;
+            ReleaseSharedFile(FileA, &found, 4);
+            Preview = 0;
+            StopAnswering();
+            if (r.reason.empty()) {
+                EXPECT_EQ(0, RowCount()) << run;
+            } else {
+                ASSERT_EQ(1, RowCount()) << run;
+                const ReportRow *row = RowAt(0);
+                EXPECT_STREQ("SHARED", row->Kind) << run;
+                EXPECT_STREQ(FileA, row->Target) << run;
+                EXPECT_STREQ("DECREMENT", row->Action) << run;
+                EXPECT_STREQ("DONE", row->Outcome) << run;
+                EXPECT_EQ(r.reason, row->Reason) << run;
+                EXPECT_EQ(4, row->InstallNo) << run;
+            }
+            BYTE data[64];
+            DWORD type = 0, size = sizeof data;
+            LONG read = RegQueryValueExA(key, FileA, NULL, &type, data, &size);
+            if (preview) {
+                ASSERT_EQ(ERROR_SUCCESS, read) << run;
+                EXPECT_EQ(r.type, type) << run;
+                EXPECT_EQ(r.data, std::string((char *)data, size)) << run;
+            } else {
+                DWORD count = 0;
+                EXPECT_EQ(r.realType, Stored(FileA, &count)) << run;
+                EXPECT_EQ(r.realCount, count) << run;
+            }
+        }
     }
 }
 
