@@ -67,7 +67,7 @@ int RemoveDatabaseEngine(const char *rowName)
     data[size < 256 ? size : 256] = 0;
     long count = ReadUseCount(type, data, size);
     if (count > 1) {
-        LowerUseCount(key, CountValue, count, rowName);
+        LowerUseCount(key, 2, EngineKey, CountValue, count, rowName);
         RegCloseKey(key);
         return DB_GO_ON;
     }

@@ -50,10 +50,10 @@ int ReleaseSharedFile(const char *path, long *countFound, unsigned short install
                 NoToAll = 1;
         }
         // The value goes whatever the answer: the count is spent.
-        LowerSharedCount(key, path, count, installNo);
+        LowerSharedCount(key, 2, SharedKey, path, count, installNo);
         result = answer == SHARED_ANSWER_YES ? SHARED_REMOVE : SHARED_KEEP;
     } else if (count >= 2) {
-        LowerSharedCount(key, path, count, installNo);
+        LowerSharedCount(key, 2, SharedKey, path, count, installNo);
         result = SHARED_KEEP;
     }
     RegCloseKey(key);

@@ -2,6 +2,7 @@
 // preview.h what the call would do and changes nothing.
 #include "fileops.h"
 #include "preview.h"
+#include "recovery.h"
 #include "../base/paths.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -67,13 +68,33 @@ int DeleteOneFile(const char *path)
     }
     if (Preview)
         return WouldDeleteFile(path);
+    // Kept for an undo: moved into the recovery store, which deletes it here.
+    if (KeepRecovery)
+        return MoveIntoStore(path);
     return DeleteFileA(path) ? 1 : 0;
+}
+
+// Whether the folder holds no entry (only then is its removal kept: a
+// removal that fails is no change).
+static int LooksEmpty(const char *path)
+{
+    char pattern[PATH_CAP];
+    if (CopyText(pattern, sizeof pattern, path) != TEXT_FIT || AppendText(pattern, sizeof pattern, "\\*") != TEXT_FIT)
+        return 0;
+    FindRecord rec;
+    int empty = 1;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more && empty; more = FindNextEntry(&rec) == 0)
+        empty = strcmp(rec.Name, ".") == 0 || strcmp(rec.Name, "..") == 0;
+    EndFind(&rec);
+    return empty;
 }
 
 int RemoveEmptyDirectory(const char *path)
 {
     if (Preview)
         return WouldRemoveDirectory(path);
+    if (KeepRecovery && LooksEmpty(path) && !KeepFolder(path))
+        return 0;
     SetPlainAttributes(path);
     return RemoveDirectoryA(path) ? 1 : 0;
 }
@@ -145,7 +166,9 @@ int DeleteInstalledFile(const char *kind, unsigned short installNo, const char *
 
 int DeleteTreeFile(const char *kind, unsigned short installNo, const char *path)
 {
-    SetPlainAttributes(path);
+    // A file kept for an undo keeps its attributes (a rename ignores them).
+    if (!KeepRecovery)
+        SetPlainAttributes(path);
     int done = DeleteOneFile(path);
     if (kind)
         AddResultRow(kind, installNo, path, ACT_DELETE, done, GetLastError(), NULL);

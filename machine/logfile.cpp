@@ -3,6 +3,7 @@
 #include "logfile.h"
 #include "fileops.h"
 #include "preview.h"
+#include "recovery.h"
 #include "wholefile.h"
 #include "../base/oscalls.h"
 #include "../base/state.h"
@@ -16,6 +17,9 @@
 void CutLogFile(const char *logPath, long offset)
 {
     if (offset <= 0 || Preview)
+        return;
+    // The whole log, as it was, is kept for an undo first.
+    if (KeepRecovery && !KeepFileBeforeCut(logPath, (unsigned long)offset))
         return;
     HANDLE file = Os.CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, NULL);

@@ -8,6 +8,7 @@
 #include "wholefile.h"
 #include "../base/wow64.h"
 #include "fileops.h"
+#include "recovery.h"
 #include "../base/refusals.h"
 #include "../base/rows.h"
 #include "../resources/resource.h"
@@ -304,6 +305,9 @@ void RestartSystem(void)
 
 int RestoreBackupFile(const char *kind, unsigned short installNo, const char *backup, const char *path)
 {
+    // Kept for an undo first: the backup (it goes), then the file it replaces.
+    if (!Preview && KeepRecovery && (!KeepFileCopy(backup, NULL) || !KeepFileCopy(path, backup)))
+        return REPLACE_KEPT;
     int put = ReplaceFileLater(backup, path);
     if (put == REPLACE_KEPT)
         return put;

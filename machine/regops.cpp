@@ -2,6 +2,7 @@
 // registry: keys and values it would delete join the preview's set
 // (preview.h), and its look-ups pass over them.
 #include "regops.h"
+#include "recovery.h"
 #include "preview.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -148,11 +149,39 @@ int KeyHoldsSomethingNow(HKEY key, int root, const char *path)
 
 // --- changes ----------------------------------------------------------------
 
+// What a change of root's value takes away, into the recovery store first
+// (recovery.h): 1 when kept or nothing is kept in this run, else 0 with the
+// error in *result (the change is then not made).
+static int KeptValue(int root, const char *path, const char *name, int gone, DWORD type, const void *data,
+                     DWORD size, LONG *result)
+{
+    if (Preview || !KeepRecovery)
+        return 1;
+    char keyName[REG_WORK_PATH_CAP + 8];
+    RegistryTarget(keyName, sizeof keyName, root, path);
+    if (KeepValue(RootKeyFor(root), keyName, path, name, gone, type, data, size))
+        return 1;
+    *result = (LONG)GetLastError();
+    return 0;
+}
+
+static int KeptKey(int root, const char *path, int tree, LONG *result)
+{
+    if (Preview || !KeepRecovery)
+        return 1;
+    char keyName[REG_WORK_PATH_CAP + 8];
+    RegistryTarget(keyName, sizeof keyName, root, path);
+    if (tree ? KeepTree(RootKeyFor(root), keyName, path) : KeepKey(keyName))
+        return 1;
+    *result = (LONG)GetLastError();
+    return 0;
+}
+
 LONG SetKeyValue(HKEY key, int root, const char *path, const char *name, DWORD type, const void *data,
                  DWORD size, unsigned short installNo)
 {
     LONG result = ERROR_SUCCESS;
-    if (!Preview)
+    if (!Preview && KeptValue(root, path, name, 0, type, data, size, &result))
         result = RegSetValueExA(key, name, 0, type, (const BYTE *)data, size);
     RegistryRow("REGVALUE", installNo, root, path, ACT_RESTORE_VALUE, result, name);
     return result;
@@ -167,7 +196,7 @@ LONG DeleteKeyValue(HKEY key, int root, const char *path, const char *name, unsi
     if (result == ERROR_SUCCESS) {
         if (Preview)
             MarkInPlan(root, path, name);
-        else
+        else if (KeptValue(root, path, name, 1, 0, NULL, 0, &result))
             result = RegDeleteValueA(key, name);
     }
     if (name[0] || result != ERROR_FILE_NOT_FOUND)
@@ -183,7 +212,7 @@ int DeleteEmptyKey(int root, const char *path, unsigned short installNo)
         result = ERROR_INVALID_HANDLE;
     else if (Preview)
         MarkInPlan(root, path, NULL);
-    else
+    else if (KeptKey(root, path, 0, &result))
         result = RegDeleteKeyA(rootKey, path);
     RegistryRow("REGKEY", installNo, root, path, ACT_DELETE, result, NULL);
     return result == ERROR_SUCCESS;
@@ -231,22 +260,23 @@ LONG DeleteKeyTree(int root, const char *path, unsigned short installNo)
         RegCloseKey(key);
         if (Preview)
             MarkInPlan(root, path, NULL);
-        else if (!DeleteTree(RootKeyFor(root), path))
+        else if (KeptKey(root, path, 1, &result) && !DeleteTree(RootKeyFor(root), path))
             result = ERROR_ACCESS_DENIED;
     }
     RegistryRow("REGTREE", installNo, root, path, ACT_DELETE, result, NULL);
     return result;
 }
 
-LONG LowerSharedCount(HKEY key, const char *file, long count, unsigned short installNo)
+LONG LowerSharedCount(HKEY key, int root, const char *path, const char *file, long count,
+                      unsigned short installNo)
 {
     LONG result = ERROR_SUCCESS;
     if (count <= 1) {
-        if (!Preview)
+        if (!Preview && KeptValue(root, path, file, 1, 0, NULL, 0, &result))
             result = RegDeleteValueA(key, file);
     } else {
         DWORD lowered = (DWORD)(count - 1);
-        if (!Preview)
+        if (!Preview && KeptValue(root, path, file, 0, REG_DWORD, &lowered, sizeof lowered, &result))
             result = RegSetValueExA(key, file, 0, REG_DWORD, (const BYTE *)&lowered, sizeof lowered);
     }
     if (result == ERROR_SUCCESS) {
@@ -259,12 +289,12 @@ LONG LowerSharedCount(HKEY key, const char *file, long count, unsigned short ins
     return result;
 }
 
-LONG LowerUseCount(HKEY key, const char *name, long count, const char *rowName)
+LONG LowerUseCount(HKEY key, int root, const char *path, const char *name, long count, const char *rowName)
 {
     char text[16];
     FormatText(text, sizeof text, "%ld", count - 1);
     LONG result = ERROR_SUCCESS;
-    if (!Preview)
+    if (!Preview && KeptValue(root, path, name, 0, REG_SZ, text, (DWORD)strlen(text) + 1, &result))
         result = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
     UseCountRow(rowName, count, result);
     return result;
@@ -273,16 +303,17 @@ LONG LowerUseCount(HKEY key, const char *name, long count, const char *rowName)
 void FinishLastUse(int root, const char *engineKey, const char *vendorKey, const char *rowName)
 {
     HKEY key;
+    LONG result;
     if (OpenKeyNow(root, vendorKey, REG_ACCESS, &key) == ERROR_SUCCESS) {
         // Another product's keys or values keep it.
         int holds = KeyHoldsSomethingNow(key, root, vendorKey);
         RegCloseKey(key);
         if (!holds && Preview)
             MarkInPlan(root, vendorKey, NULL);
-        else if (!holds)
+        else if (!holds && KeptKey(root, vendorKey, 0, &result))
             RegDeleteKeyA(RootKeyFor(root), vendorKey);
     }
-    LONG result = OpenKeyNow(root, engineKey, KEY_READ, &key);
+    result = OpenKeyNow(root, engineKey, KEY_READ, &key);
     if (result == ERROR_SUCCESS)
         RegCloseKey(key);
     UseCountRow(rowName, 1, result == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);

@@ -44,14 +44,16 @@ int DeleteEmptyKey(int root, const char *path, unsigned short installNo);
 // the key may go. Result the outcome's error (ERROR_SUCCESS when it went).
 LONG DeleteKeyTree(int root, const char *path, unsigned short installNo);
 
-// The SharedDLLs count of file (a value of the open key) lowered from
+// The SharedDLLs count of file (a value of the open key, root's path)
+// lowered from
 // count: written back as a REG_DWORD, or at the last reference (count 1)
 // the value deleted. Row SHARED DECREMENT with reason "SHARED n->n-1".
-LONG LowerSharedCount(HKEY key, const char *file, long count, unsigned short installNo);
+LONG LowerSharedCount(HKEY key, int root, const char *path, const char *file, long count,
+                      unsigned short installNo);
 // The database engine's use count (value name of the open key) lowered
 // from count, written back as decimal text; with a row name, its SUBSYSTEM
 // row (see UseCountRow).
-LONG LowerUseCount(HKEY key, const char *name, long count, const char *rowName);
+LONG LowerUseCount(HKEY key, int root, const char *path, const char *name, long count, const char *rowName);
 // The database engine's last user, once the caller deleted its trees: the
 // vendor key above them goes when nothing is left in it, and with a row
 // name the release gets its SUBSYSTEM row ("COUNT 1->0" when the engine's
