@@ -9,8 +9,10 @@
 namespace {
 
 const char *const Ini = "C:\\windows\\SYSTEM.INI";
-const char *const Tmp = "C:\\windows\\~KVRS383.TMP";
-const char *const Bak = "C:\\windows\\~KVRS383.BAK";
+// The new file is written beside SYSTEM.INI; without a replacing move the
+// old one waits beside it until the new one has its name.
+const char *const Tmp = "C:\\windows\\SYSTEM.INI.~kv";
+const char *const Bak = "C:\\windows\\SYSTEM.INI.~ko";
 const char *const Vxd = "C:\\windows\\system32\\VXD.386";
 
 FILETIME OldTime()

@@ -89,7 +89,7 @@ TEST(Services, ServiceIsStoppedAndDeleted)
         if (r.start) {
             ASSERT_TRUE(Start(r.name)) << r.name;
         }
-        DeleteServiceByName(r.name);
+        RemoveService(r.name);
         EXPECT_TRUE(WaitForState(r.name, 0, 15000)) << r.name << ": still there";
         EXPECT_EQ(r.log, ReadFileBytes(log)) << r.name;
         Cleanup(r.name);
@@ -103,7 +103,7 @@ TEST(Services, MissingServiceChangesNothing)
     ASSERT_TRUE(CreateTestService("KvBystander", dir + "\\b.log", false));
     ASSERT_TRUE(Start("KvBystander"));
     for (const char *name : {"KvNoSuchService", "", "KvBystanderX", "KvBystande"}) {
-        DeleteServiceByName(name);
+        RemoveService(name);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, State("KvBystander")) << "after \"" << name << "\"";
     }
     Cleanup("KvBystander");
