@@ -1,3 +1,5 @@
+// The uninstall's phases in their order: each entry is taken or skipped
+// here, and what changes the machine is asked of machine/.
 #include "uninstall.h"
 #include "dbengine.h"
 #include "files.h"
