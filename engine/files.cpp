@@ -203,18 +203,10 @@ static int UnregistersFirst(const FileEntry *f)
 
 static void UnregisterFile(FileEntry *f, unsigned short threshold, const char *prefix40)
 {
-    if (InScope(f->RegisterInstall, threshold)) {
-        int done = SelfRegisterFile(prefix40, f->Path, 0);
-        AddResultRow("SERVER", f->RegisterInstall, f->Path, ACT_UNREGISTER, done, GetLastError(), NULL);
-    }
-    if (InScope(f->DeviceInstall, threshold)) {
-        int result = RemoveDeviceLine(f->Path);
-        if (result == DEVICE_NO_LINE)
-            AddRow("DEVICE", f->DeviceInstall, f->Path, ACT_DISABLE_LINE, OUT_SKIPPED, "ALREADY-GONE", NULL);
-        else
-            AddResultRow("DEVICE", f->DeviceInstall, f->Path, ACT_DISABLE_LINE, result == DEVICE_DONE,
-                         GetLastError(), NULL);
-    }
+    if (InScope(f->RegisterInstall, threshold))
+        SelfRegisterFile(prefix40, f->Path, 0, f->RegisterInstall);
+    if (InScope(f->DeviceInstall, threshold))
+        RemoveDeviceLine(f->Path, f->DeviceInstall);
 }
 
 // The count as the shared-file release found it, for the report's reason.
@@ -336,10 +328,8 @@ void ReregisterRestoredFiles(unsigned short threshold, const char *prefix40)
             FileEntry *f = ENTRY_AT(FileEntry, list, i);
             int taken = system ? f->Selected || f->BackupPath[0] : IsAutomatic() || f->Selected;
             if (f->Path[0] && taken && InScope(f->CopyInstall, threshold) &&
-                RestoresBackup(f, threshold) && InScope(f->RegisterInstall, threshold)) {
-                int done = SelfRegisterFile(prefix40, f->Path, 1);
-                AddResultRow("SERVER", f->RegisterInstall, f->Path, ACT_REGISTER, done, GetLastError(), NULL);
-            }
+                RestoresBackup(f, threshold) && InScope(f->RegisterInstall, threshold))
+                SelfRegisterFile(prefix40, f->Path, 1, f->RegisterInstall);
         }
     }
 }

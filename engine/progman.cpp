@@ -1,3 +1,5 @@
+// Program Manager over DDE: the groups read, the items of an icon entry
+// matched, and their deletion asked of machine/ddeops.
 #include "progman.h"
 #include <windows.h>
 #include <ddeml.h>
@@ -8,13 +10,10 @@
 #include "../base/text.h"
 #include "../log/inventory.h"
 #include "../base/refusals.h"
+#include "../machine/ddeops.h"
 #include "../ui/progress.h"
 
-enum {
-    REQUEST_TIMEOUT = 5000,
-    EXECUTE_TIMEOUT = 1000,
-    COMMAND_CAP = NAME_CAP + 32     // a name and the longest command frame
-};
+enum { REQUEST_TIMEOUT = 5000 };
 
 static DWORD DdeInstance;
 static HCONV Conversation;
@@ -92,13 +91,6 @@ static int SafeName(const char *name)
         if (*c == '"' || *c < 0x20 || *c == 0x7F)
             return 0;
     return 1;
-}
-
-static void SendNamed(const char *format, const char *name)
-{
-    char command[COMMAND_CAP];
-    if (FormatOneString(command, sizeof command, format, name) == TEXT_FIT)
-        SendProgmanCommand(command);
 }
 
 void FreeProgmanText(void)
@@ -226,31 +218,16 @@ void RemoveProgmanItem(int index)
                               entry->InstallNo);
                 continue;       // the item is left, and so is its group
             }
-            line[0] = '*';
             found = 1;
-            SendNamed("[ShowGroup(\"%s\",2)]", group);
-            SendNamed("[ShowGroup(\"%s\",1)]", group);
-            SendNamed("[DeleteItem(\"%s\")]", item);
-            AddRow("ICON", entry->InstallNo, item, ACT_DELETE, OUT_DONE, NULL, group);
-            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP")) {
-                SendNamed("[DeleteGroup(\"%s\")]", group);
-                AddRow("GROUP", entry->InstallNo, group, ACT_DELETE, OUT_DONE, NULL, NULL);
-            }
+            if (!DeleteProgmanItem(DdeInstance, Conversation, group, item, entry->InstallNo))
+                continue;       // refused: the item stays, and so does its group
+            line[0] = '*';
+            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP"))
+                DeleteProgmanGroup(DdeInstance, Conversation, group, entry->InstallNo);
         }
     }
     if (!found)
         AddRow("ICON", entry->InstallNo, entry->Name, ACT_DELETE, OUT_SKIPPED, "ALREADY-GONE", entry->Group);
-}
-
-void SendProgmanCommand(const char *command)
-{
-    if (!Conversation || Preview)
-        return;
-    HDDEDATA data = DdeCreateDataHandle(DdeInstance, (LPBYTE)command,
-                                        (DWORD)strlen(command) + 1, 0, 0, 0, 0);
-    if (data)
-        DdeClientTransaction((LPBYTE)data, (DWORD)-1, Conversation, 0, 0, XTYP_EXECUTE,
-                             EXECUTE_TIMEOUT, NULL);
 }
 
 void CloseProgman(void)

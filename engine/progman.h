@@ -1,4 +1,5 @@
-// Program Manager groups and icons, removed over DDE.
+// Program Manager groups and icons: which are removed (machine/ddeops
+// sends the commands).
 #pragma once
 
 // Starts DDE, opens the "PROGMAN" conversation and reads the groups into
@@ -10,8 +11,6 @@ void RemoveProgmanItem(int index);
 // DDE and releases the group list text. Safe to call when nothing is open.
 void CloseProgman(void);
 
-// Sends one execute command when a conversation exists; the result is ignored.
-void SendProgmanCommand(const char *command);
 // 1 when the group description has no item line left (it is then marked as
 // gone with a leading "*"), else 0.
 int MarkGroupIfEmpty(char *description);

@@ -1,3 +1,5 @@
+// The uninstall's phases in their order: each entry is taken or skipped
+// here, and what changes the machine is asked of machine/.
 #include "uninstall.h"
 #include "dbengine.h"
 #include "files.h"
@@ -153,31 +155,15 @@ static void RunExternalProgram(ProgramEntry *p)
         StoreText(&p->CommandLine, path, sizeof path);
     }
     ShowText(P_PROGRAM, p->Name[0] ? p->Name : p->CommandLine);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    // CreateProcessA may write into the command line: it gets a copy, with
-    // the program's path quoted.
+    // The program is started from a copy, with its path quoted; a command
+    // that would not fit whole is not started.
     char command[INV_PATH_CAP + 2];
     if (QuoteCommandLine(p->CommandLine, command, sizeof command) != TEXT_FIT) {
         AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_FAILED, "BAD-PATH", p->Name);
         return;
     }
-    if (Preview) {
-        AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_DONE, NULL, p->Name);
-        return;                 // a preview runs nothing
-    }
-    if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        AddRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, OUT_DONE, NULL, p->Name);
-        // The uninstall goes on only after the program has done its work;
-        // meanwhile the windows paint and Cancel can be pressed.
-        WaitForProcess(process.hProcess);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    } else {
-        AddResultRow("PROGRAM", p->InstallNo, p->CommandLine, ACT_RUN, 0, GetLastError(), p->Name);
-    }
+    // Meanwhile the windows paint and Cancel can be pressed.
+    RunProgram(command, p->CommandLine, p->Name, p->InstallNo, WaitForProcess);
 }
 
 static void RunPrograms(void)
@@ -189,25 +175,16 @@ static void RunPrograms(void)
     }
 }
 
-static void DeleteServices(void)
+static void RemoveServices(void)
 {
     for (int i = 0; i < ServiceList.Count; i++) {
         ServiceEntry *s = ENTRY_AT(ServiceEntry, ServiceList, i);
         if (TakeOrSkip("SERVICE", s->Selected, s->InstallNo, s->Name)) {
             ShowText(P_SERVICE, s->Name);
-            if (PlatformKind == PLATFORM_NT) {
-                int done = DeleteServiceByName(s->Name);
-                AddResultRow("SERVICE", s->InstallNo, s->Name, ACT_STOP_DELETE, done, GetLastError(), NULL);
-            } else {
-                // Windows 95 and 98 have no services (advapi32 holds stubs):
-                // the entry is shown and reported as skipped, and the report
-                // lists it as left, rather than claimed gone.
-                AddRow("SERVICE", s->InstallNo, s->Name, ACT_NONE, OUT_SKIPPED, "UNSUPPORTED", NULL);
-            }
+            RemoveService(s->Name, s->InstallNo);
             // A stopping service gets time before its files go; the pause is
             // also the user's moment to cancel before any file does.
-            if (!Preview)
-                PumpMessages(SERVICE_WAIT_MS);
+            WaitForServiceStop(PumpMessages, SERVICE_WAIT_MS);
         }
         ProgressDone++;
     }
@@ -412,7 +389,7 @@ void RunUninstall(const char *logPath)
     PrepareProgressPage();
 
     RunPrograms();
-    DeleteServices();
+    RemoveServices();
     if (SubSystemName && (UninstallMethod == METHOD_AUTOMATIC || SubSystemSelected)) {
         ShowText(P_SUBSYSTEM, SubSystemName);
         if (RemoveDatabaseEngine() == DB_ABORT) {

@@ -2,6 +2,7 @@
 // byte for byte, and that SYSTEM.INI survives every failure.
 #include <gtest/gtest.h>
 #include "kvtest.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "base/text.h"
 #include "engine/services.h"
@@ -9,8 +10,10 @@
 namespace {
 
 const char *const Ini = "C:\\windows\\SYSTEM.INI";
-const char *const Tmp = "C:\\windows\\~KVRS383.TMP";
-const char *const Bak = "C:\\windows\\~KVRS383.BAK";
+// The new file is written beside SYSTEM.INI; without a replacing move the
+// old one waits beside it until the new one has its name.
+const char *const Tmp = "C:\\windows\\SYSTEM.INI.~kv";
+const char *const Bak = "C:\\windows\\SYSTEM.INI.~ko";
 const char *const Vxd = "C:\\windows\\system32\\VXD.386";
 
 FILETIME OldTime()
@@ -206,6 +209,57 @@ TEST_F(Devices, SystemIniSurvivesEveryFailure)
     RemoveDeviceLine(Vxd);
     EXPECT_FALSE(PathExists(Ini));
     EXPECT_FALSE(PathExists(Tmp));
+}
+
+// Each call reports its line with what it found, and a preview, which reads
+// SYSTEM.INI only, plans the row the real call then gives.
+TEST_F(Devices, EachCallReportsItsLineAndThePreviewPlansTheSame)
+{
+    struct Row {
+        const char *name;
+        std::string input;      // empty: no SYSTEM.INI
+        bool hold;              // another program holds it without delete sharing
+        const char *want;
+    };
+    const Row rows[] = {
+        {"a line disabled", "[386Enh]\r\ndevice=VXD.386\r\n", false, "DONE "},
+        {"no line for the driver", "[386Enh]\r\ndevice=OTHER.386\r\n", false, "SKIPPED ALREADY-GONE"},
+        {"no SYSTEM.INI", "", false, "SKIPPED ALREADY-GONE"},
+        {"a file not to be rewritten", "[386Enh]\ndevice=VXD.386\n", false, "FAILED ERROR=13"},
+        {"SYSTEM.INI held", "[386Enh]\r\ndevice=VXD.386\r\n", true, "FAILED ERROR=29"},
+    };
+    RowsWanted = 1;
+    for (const Row &r : rows) {
+        std::vector<std::string> got;
+        for (int preview : {1, 0}) {
+            if (r.input.empty())
+                DeleteFileA(Ini);
+            else
+                ASSERT_TRUE(WriteOld(r.input)) << r.name;
+            HANDLE h = r.hold ? CreateFileA(Ini, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL)
+                              : INVALID_HANDLE_VALUE;
+            FreeRows();
+            Preview = preview;
+            RemoveDeviceLine(Vxd, 7);
+            Preview = 0;
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+            ASSERT_EQ(1, RowCount()) << r.name;
+            const ReportRow *row = RowAt(0);
+            EXPECT_STREQ("DEVICE", row->Kind);
+            EXPECT_STREQ(Vxd, row->Target);
+            EXPECT_STREQ("DISABLE-LINE", row->Action);
+            EXPECT_EQ(7, row->InstallNo);
+            got.push_back(std::string(row->Outcome) + " " + row->Reason);
+            if (preview) {
+                EXPECT_EQ(r.input, ReadFileBytes(Ini)) << r.name << ": the preview wrote SYSTEM.INI";
+                EXPECT_EQ(!r.input.empty(), HasOldTime()) << r.name;
+            }
+        }
+        EXPECT_EQ((std::vector<std::string>{r.want, r.want}), got) << r.name << " (preview, then the real call)";
+    }
+    FreeRows();
+    RowsWanted = 0;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "engine/inifiles.h"
 #include "engine/uninstall.h"
 #include "base/text.h"
+#include "machine/preview.h"
 #include "ui/progress.h"
 
 namespace {
@@ -178,7 +179,27 @@ protected:
         return out;
     }
     void Run() { RunUninstall((dir + "\\INSTALL.LOG").c_str()); }
+    // One run, preview or real, from a fresh report; its INI rows.
+    std::vector<std::string> RunFor(bool preview)
+    {
+        FreeRows();
+        ForgetPlannedGone();
+        Preview = preview;
+        Run();
+        Preview = 0;
+        ForgetPlannedGone();
+        return IniRows();
+    }
 };
+
+// A file's bytes and its last write time, to tell an untouched file.
+std::string Stamp(const std::string &file)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d = {};
+    GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &d);
+    return ReadFileBytes(file) + "@" + std::to_string(d.ftLastWriteTime.dwLowDateTime) + "." +
+           std::to_string(d.ftLastWriteTime.dwHighDateTime);
+}
 
 // The items as a run with room leaves them.
 void ExpectWrittenA(const std::string &a)
@@ -255,6 +276,109 @@ TEST_F(IniPhase, AHeldFileKeepsEveryItemForALaterRun)
     EXPECT_EQ("B2 DONE", rows[3]);
     EXPECT_EQ(1, WorkLeft);
     EXPECT_FALSE(PathExists(a + ".~kv"));
+}
+
+// An item that already reads as the run would write it changes nothing: it
+// is reported ALREADY-GONE, not DONE, and a file whose items all read so is
+// not rewritten. The preview plans the same rows, and the real run then
+// leaves every item as the log recorded it. (A1, A3 and B2 get old values
+// back; A2 and B1 are deleted.)
+TEST_F(IniPhase, ItemsAlreadyInPlaceAreLeftAndReportedAsGone)
+{
+    struct Row {
+        const char *name, *a, *b;
+        std::vector<std::string> want;
+    };
+    const Row rows[] = {
+        {"all of A and part of B in place", "[Main]\r\nMine=keep\r\nA1=old1\r\nA3=old3\r\n",
+         "[Main]\r\nB2=new\r\n[User]\r\nOwn=keep\r\n",
+         {"A1 SKIPPED ALREADY-GONE", "B1 SKIPPED ALREADY-GONE", "A2 SKIPPED ALREADY-GONE", "B2 DONE",
+          "A3 SKIPPED ALREADY-GONE"}},
+        {"an empty value is not a missing item", "[Main]\r\nMine=keep\r\nA1=old1\r\nA2=\r\nA3=old3\r\n",
+         "[Main]\r\nB1=\r\nB2=old2\r\n[User]\r\nOwn=keep\r\n",
+         {"A1 SKIPPED ALREADY-GONE", "B1 DONE", "A2 DONE", "B2 SKIPPED ALREADY-GONE", "A3 SKIPPED ALREADY-GONE"}},
+        {"values differing in case or length are written",
+         "[Main]\r\nMine=keep\r\nA1=OLD1\r\nA3=old3x\r\n", "[Main]\r\nB2=old\r\n[User]\r\nOwn=keep\r\n",
+         {"A1 DONE", "B1 SKIPPED ALREADY-GONE", "A2 SKIPPED ALREADY-GONE", "B2 DONE", "A3 DONE"}},
+        {"the same item in another section is not it", "[Other]\r\nA1=old1\r\nA2=x\r\n[Main]\r\nMine=keep\r\n",
+         "[Main]\r\nB1=new\r\nB2=new\r\n[User]\r\nOwn=keep\r\nB2=old2\r\n",
+         {"A1 DONE", "B1 DONE", "A2 SKIPPED ALREADY-GONE", "B2 DONE", "A3 DONE"}},
+    };
+    for (const Row &r : rows) {
+        ASSERT_TRUE(WriteFileBytes(a, r.a));
+        ASSERT_TRUE(WriteFileBytes(b, r.b));
+        Sleep(20);      // a rewrite would show in the write time
+        std::string stampA = Stamp(a), stampB = Stamp(b);
+        std::vector<std::string> planned = RunFor(true);
+        EXPECT_EQ(stampA, Stamp(a)) << r.name << ": the preview wrote A";
+        EXPECT_EQ(stampB, Stamp(b)) << r.name << ": the preview wrote B";
+        EXPECT_EQ(r.want, planned) << r.name << " (preview)";
+        EXPECT_EQ(r.want, RunFor(false)) << r.name;
+        EXPECT_EQ("old1", IniRead(a, "Main", "A1")) << r.name;
+        EXPECT_EQ("<none>", IniRead(a, "Main", "A2")) << r.name;
+        EXPECT_EQ("old3", IniRead(a, "Main", "A3")) << r.name;
+        EXPECT_EQ("<none>", IniRead(b, "Main", "B1")) << r.name;
+        EXPECT_EQ("old2", IniRead(b, "Main", "B2")) << r.name;
+        // A file none of whose items changed is left as it was.
+        for (char file : {'A', 'B'}) {
+            bool written = false;
+            for (const std::string &row : r.want)
+                written |= row[0] == file && row.find(" DONE") != std::string::npos;
+            if (!written) {
+                EXPECT_EQ(file == 'A' ? stampA : stampB, Stamp(file == 'A' ? a : b))
+                    << r.name << ": " << file << " was rewritten";
+            }
+        }
+        EXPECT_EQ(0, WorkLeft) << r.name;
+    }
+}
+
+// Of two items with one name, the later decides what the file ends with:
+// the earlier is not written over a later one that is already in place.
+TEST_F(IniPhase, TheLaterOfTwoItemsWithOneNameDecides)
+{
+    FreeInventory();
+    ASSERT_EQ(0, CreateInventory());
+    struct Row { const char *file, *first, *second, *want0, *want1, *value; };
+    const Row rows[] = {
+        {"[Main]\r\nX=two\r\n", "one", "two", "X SKIPPED ALREADY-GONE", "X SKIPPED ALREADY-GONE", "two"},
+        {"[Main]\r\nX=one\r\n", "one", "two", "X DONE", "X DONE", "two"},
+        {"[Main]\r\nX=one\r\n", "one", "", "X DONE", "X DONE", "<none>"},
+    };
+    for (const char *v : {"first", "second"}) {
+        IniEntry *e = nullptr;
+        ASSERT_EQ(0, NewEntry(&e));
+        StoreText(&e->File, a.c_str(), INV_PATH_CAP);
+        StoreText(&e->Section, "Main", NAME_CAP);
+        StoreText(&e->Item, "X", NAME_CAP);
+        StoreText(&e->OldValue, v, INI_VALUE_CAP);
+        e->InstallNo = 1;
+        ASSERT_EQ(0, ListAppend(&IniEntryList, e));
+    }
+    for (const Row &r : rows) {
+        StoreText(&ENTRY_AT(IniEntry, IniEntryList, 0)->OldValue, r.first, INI_VALUE_CAP);
+        StoreText(&ENTRY_AT(IniEntry, IniEntryList, 1)->OldValue, r.second, INI_VALUE_CAP);
+        ASSERT_TRUE(WriteFileBytes(a, r.file));
+        std::vector<std::string> want = {r.want0, r.want1};
+        EXPECT_EQ(want, RunFor(true)) << r.file << " (preview)";
+        EXPECT_EQ(want, RunFor(false)) << r.file;
+        EXPECT_EQ(r.value, IniRead(a, "Main", "X")) << r.file;
+    }
+}
+
+// A preview expects a file held by another program to stay as it is, with
+// the rows the real run then gives.
+TEST_F(IniPhase, APreviewExpectsAHeldFileToFail)
+{
+    HANDLE held = CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    std::vector<std::string> planned = RunFor(true);
+    std::vector<std::string> done = RunFor(false);
+    CloseHandle(held);
+    ASSERT_EQ(5u, planned.size());
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(0u, planned[i].find("A" + std::to_string(i / 2 + 1) + " FAILED")) << planned[i];
+    EXPECT_EQ(done, planned);
 }
 
 }  // namespace

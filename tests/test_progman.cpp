@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include "kvtest.h"
 #include "progmantest.h"
+#include "base/rows.h"
+#include "base/state.h"
 #include "base/text.h"
 #include "engine/progman.h"
 #include "log/inventory.h"
@@ -267,6 +269,50 @@ TEST_F(Progman, NamesAreQuotedAndUnsafeNamesRefused)
     for (int i = 0; i < 3; i++)
         EXPECT_STREQ("BAD-PATH", RefusalAt(i)->Reason);
     FreeRefusals();
+}
+
+// Every item and group deleted gets its row; one whose deletion Program
+// Manager refuses is reported as failed, and its group, which still holds
+// it, is not deleted. A preview sends nothing and expects every deletion.
+TEST_F(Progman, EachDeletionIsReportedAndARefusedOneKeepsItsGroup)
+{
+    const std::string groups = "=Apps\r\n\"Apps\"\r\n\"Stuck\",\"C:\\S.EXE\"\r\n"
+                               "=Tools\r\n\"Tools\"\r\n\"Free\",\"C:\\F.EXE\"\r\n";
+    AddIcon("Apps", "Stuck", "C:\\S.EXE");
+    AddIcon("Tools", "Free", "C:\\F.EXE");
+    struct Row { int preview; std::vector<std::string> rows, commands; };
+    const Row rows[] = {
+        {1, {"ICON Stuck DONE  Apps", "GROUP Apps DONE  ", "ICON Free DONE  Tools", "GROUP Tools DONE  "}, {}},
+        {0, {"ICON Stuck FAILED ERROR=50 Apps", "ICON Free DONE  Tools", "GROUP Tools DONE  "},
+         {"[ShowGroup(\"Apps\",2)]", "[ShowGroup(\"Apps\",1)]", "[DeleteItem(\"Stuck\")]",
+          "[ShowGroup(\"Tools\",2)]", "[ShowGroup(\"Tools\",1)]", "[DeleteItem(\"Free\")]",
+          "[DeleteGroup(\"Tools\")]"}},
+    };
+    RowsWanted = 1;
+    for (const Row &r : rows) {
+        ProgmanDouble pm;
+        ASSERT_TRUE(pm.Start(ScratchDir(r.preview ? "pm_refuse_preview" : "pm_refuse"), groups,
+                             "-refuse Stuck"));
+        FreeRows();
+        Preview = r.preview;
+        RemoveAll();
+        Preview = 0;
+        std::vector<std::string> got;
+        for (int i = 0; i < RowCount(); i++) {
+            const ReportRow *row = RowAt(i);
+            EXPECT_STREQ("DELETE", row->Action);
+            got.push_back(std::string(row->Kind) + " " + row->Target + " " + row->Outcome + " " + row->Reason +
+                          " " + row->Detail);
+        }
+        EXPECT_EQ(r.rows, got) << (r.preview ? "preview" : "real");
+        std::vector<std::string> sent = pm.Commands();
+        EXPECT_EQ(r.commands, sent.size() == 1 && sent[0].empty() ? std::vector<std::string>{} : sent);
+        if (!r.preview) {
+            EXPECT_EQ("=Apps\r\n\"Apps\"\r\n\"Stuck\",\"C:\\S.EXE\"\r\n", pm.Result());
+        }
+    }
+    FreeRows();
+    RowsWanted = 0;
 }
 
 TEST(ProgmanMarks, EmptyGroupIsMarkedOnlyWithoutItemLines)

@@ -5,6 +5,7 @@
 #include <string.h>
 #include "kvtest.h"
 #include "base/paths.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "engine/services.h"
 #include "ui/progress.h"
@@ -83,11 +84,12 @@ TEST_F(SelfReg, DllServerGetsTheCallOfItsModeAndIsFreedAgain)
         EXPECT_EQ(server, Text(r.called)) << "mode " << r.mode;
         EXPECT_EQ("<none>", Text(r.notCalled)) << "mode " << r.mode;
         EXPECT_EQ(1u, Count("Calls")) << "mode " << r.mode;
-        // The server ran in its own directory, which stays current.
+        // The server ran in its own directory; the run's own current one is
+        // back afterwards, as a current directory cannot be removed.
         EXPECT_EQ(ShortForm(dir), Text("CurrentDir")) << "mode " << r.mode;
         char cur[MAX_PATH];
         GetCurrentDirectoryA(sizeof cur, cur);
-        EXPECT_EQ(ShortForm(dir), cur) << "mode " << r.mode;
+        EXPECT_STREQ(startDir, cur) << "mode " << r.mode;
         EXPECT_EQ(1u, Count("ServerAttach")) << "mode " << r.mode;
         EXPECT_EQ(1u, Count("ServerDetach")) << "mode " << r.mode;
         SetCurrentDirectoryA(startDir);
@@ -160,6 +162,50 @@ TEST_F(SelfReg, ServerIsCalledWhenOleIsAlreadyStartedOnTheThread)
     uninit();
     uninit();
     FreeLibrary(ole);
+}
+
+// Each call reports its server with what it found; a preview, which starts
+// and loads nothing, plans the row the real call then gives.
+TEST_F(SelfReg, EachCallReportsItsServerAndThePreviewPlansTheSame)
+{
+    std::string dll = Place("selfreg.dll", "srv.dll"), exe = Place("exe_server.exe", "srv.exe");
+    std::string text = dir + "\\notes.dll";
+    WriteFileBytes(text, "not a program");
+    struct Row { std::string path; const char *want; };
+    const Row rows[] = {
+        {dll, "DONE "},
+        {exe, "DONE "},
+        {dir + "\\missing.dll", "SKIPPED ALREADY-GONE"},
+        {dir + "\\missing.exe", "SKIPPED ALREADY-GONE"},
+        {text, "FAILED ERROR=193"},
+    };
+    RowsWanted = 1;
+    for (const Row &r : rows) {
+        for (int mode : {0, 1}) {
+            std::vector<std::string> got;
+            for (int preview : {1, 0}) {
+                RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+                FreeRows();
+                Preview = preview;
+                SelfRegisterFile(Prefix, r.path.c_str(), mode, 3);
+                Preview = 0;
+                // The real call reaches a server that is there, the preview none.
+                bool reached = !preview && strcmp(r.want, "DONE ") == 0;
+                EXPECT_EQ(reached ? 1u : 0u, Count("Calls") + Count("ExeRuns"))
+                    << r.path << (preview ? " (preview)" : "");
+                ASSERT_EQ(1, RowCount()) << r.path;
+                const ReportRow *row = RowAt(0);
+                EXPECT_EQ("SERVER " + r.path + " " + (mode ? "REGISTER" : "UNREGISTER") + " 3",
+                          std::string(row->Kind) + " " + row->Target + " " + row->Action + " " +
+                              std::to_string(row->InstallNo));
+                got.push_back(std::string(row->Outcome) + " " + row->Reason);
+            }
+            EXPECT_EQ((std::vector<std::string>{r.want, r.want}), got)
+                << r.path << " mode " << mode << " (preview, then the real call)";
+        }
+    }
+    FreeRows();
+    RowsWanted = 0;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // service program (tools/kv_service.cpp) run by Wine's service manager.
 #include <gtest/gtest.h>
 #include "kvtest.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "engine/services.h"
 
@@ -89,7 +90,7 @@ TEST(Services, ServiceIsStoppedAndDeleted)
         if (r.start) {
             ASSERT_TRUE(Start(r.name)) << r.name;
         }
-        DeleteServiceByName(r.name);
+        RemoveService(r.name);
         EXPECT_TRUE(WaitForState(r.name, 0, 15000)) << r.name << ": still there";
         EXPECT_EQ(r.log, ReadFileBytes(log)) << r.name;
         Cleanup(r.name);
@@ -103,11 +104,47 @@ TEST(Services, MissingServiceChangesNothing)
     ASSERT_TRUE(CreateTestService("KvBystander", dir + "\\b.log", false));
     ASSERT_TRUE(Start("KvBystander"));
     for (const char *name : {"KvNoSuchService", "", "KvBystanderX", "KvBystande"}) {
-        DeleteServiceByName(name);
+        RemoveService(name);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, State("KvBystander")) << "after \"" << name << "\"";
     }
     Cleanup("KvBystander");
     EXPECT_EQ("running\r\nstopped\r\n", ReadFileBytes(dir + "\\b.log"));
+}
+
+// Each call reports its service with what it found; a preview leaves the
+// service running and plans the row the real call then gives.
+TEST(Services, EachCallReportsItsServiceAndThePreviewPlansTheSame)
+{
+    PlatformKind = PLATFORM_NT;
+    std::string dir = ScratchDir("svc_rows");
+    ASSERT_TRUE(CreateTestService("KvReported", dir + "\\r.log", false));
+    ASSERT_TRUE(Start("KvReported"));
+    struct Row { const char *name, *want; };
+    const Row rows[] = {{"KvReported", "DONE "}, {"KvNeverMade", "SKIPPED ALREADY-GONE"}};
+    RowsWanted = 1;
+    for (const Row &r : rows) {
+        std::vector<std::string> got;
+        for (int preview : {1, 0}) {
+            FreeRows();
+            Preview = preview;
+            RemoveService(r.name, 4);
+            Preview = 0;
+            ASSERT_EQ(1, RowCount()) << r.name;
+            const ReportRow *row = RowAt(0);
+            EXPECT_EQ(std::string("SERVICE ") + r.name + " STOP-DELETE 4",
+                      std::string(row->Kind) + " " + row->Target + " " + row->Action + " " +
+                          std::to_string(row->InstallNo));
+            got.push_back(std::string(row->Outcome) + " " + row->Reason);
+            if (preview && strcmp(r.name, "KvReported") == 0) {
+                EXPECT_EQ((DWORD)SERVICE_RUNNING, State(r.name)) << "the preview stopped it";
+            }
+        }
+        EXPECT_EQ((std::vector<std::string>{r.want, r.want}), got) << r.name << " (preview, then the real call)";
+    }
+    EXPECT_TRUE(WaitForState("KvReported", 0, 15000)) << "still there";
+    FreeRows();
+    RowsWanted = 0;
+    Cleanup("KvReported");
 }
 
 } // namespace

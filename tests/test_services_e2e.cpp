@@ -68,7 +68,7 @@ TEST(ServicesRun, SilentRunDisablesTheDeviceLineOfARemovedDriver)
               "device=KVTEST.386 \r\n[other]\r\ndevice=KVTEST.386",
               ReadFileBytes(ini));
     EXPECT_FALSE(PathExists(driver));
-    EXPECT_FALSE(PathExists("C:\\windows\\~KVRS383.TMP"));
+    EXPECT_FALSE(PathExists("C:\\windows\\SYSTEM.INI.~kv"));
     WriteFileBytes(ini, saved);
     DeleteFileA(driver.c_str());
     RemoveTreeForTest(dir);
@@ -112,6 +112,30 @@ TEST(ServicesRun, SilentRunUnregistersServersBeforeRemovingThem)
     EXPECT_EQ(exeShort + " /UNREGSERVER", Recorded("ExeCommandLine"));
     EXPECT_FALSE(PathExists(dll));
     EXPECT_FALSE(PathExists(exe));
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    RemoveTreeForTest(dir);
+}
+
+// The server is called in its own folder; that folder must not stay the
+// program's current one, which the system would refuse to remove.
+TEST(ServicesRun, TheServersFolderGoesWithThem)
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
+    std::string dir = ScratchDir("sr_e2e_dir");
+    struct Row { const char *tool, *as; };
+    for (Row r : {Row{"selfreg.dll", "srv.dll"}, Row{"exe_server.exe", "srv.exe"}}) {
+        std::string app = dir + "\\App", server = app + "\\" + r.as;
+        CreateDirectoryA(app.c_str(), NULL);
+        ASSERT_TRUE(CopyFileA((BinDir() + "\\" + r.tool).c_str(), server.c_str(), FALSE));
+        std::string log = dir + "\\INSTALL.LOG";
+        ASSERT_TRUE(WriteFileBytes(log, std::string(Header) + "Made Dir: " + app + "\r\n"
+                                            "Shared DLL counter ignored:\r\nFile Copy: " + server + "\r\n"
+                                            "Self-Register: " + server + "\r\n"));
+        RunSilently(dir, log);
+        EXPECT_FALSE(PathExists(server)) << r.as;
+        EXPECT_FALSE(PathExists(app)) << r.as << ": the server's folder was left";
+        RemoveTreeForTest(app);
+    }
     RegDeleteKeyA(HKEY_CURRENT_USER, RecordKey);
     RemoveTreeForTest(dir);
 }

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "support/kvtest.h"
+#include "base/rows.h"
 #include "base/state.h"
 #include "base/text.h"
 #include "engine/services.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
+#include "machine/preview.h"
 
 namespace {
 
@@ -127,6 +129,53 @@ TEST_F(Waits, ExecutableServerWaitAnswersMessages)
     EXPECT_NE(std::string::npos, record[0].find(" /UNREGSERVER")) << record[0];
     EXPECT_EQ("answer 42", record[1]);
     EXPECT_EQ(1, Asked);
+}
+
+// Each program is reported with what became of it; a preview starts none
+// and plans the row the real run then gives: a program that is not there
+// is gone already, whichever way its command names it.
+TEST_F(Waits, EachProgramIsReportedAndThePreviewPlansTheSame)
+{
+    const std::string sys = "C:\\windows\\system32\\cmd.exe";
+    const std::string out = dir + "\\ran";
+    struct Row { std::string command, want; };
+    const Row rows[] = {
+        {sys + " /c echo x> \"" + out + "1.txt\"", "DONE "},
+        {"cmd /c echo x> \"" + out + "2.txt\"", "DONE "},      // a bare name, searched for
+        {"C:\\windows\\system32\\cmd /c echo x> \"" + out + "3.txt\"", "DONE "},
+        {dir + "\\Missing Dir\\x.exe /a", "SKIPPED ALREADY-GONE"},
+        {"\"" + dir + "\\Missing Dir\\x.exe\" /a", "SKIPPED ALREADY-GONE"},
+        {dir + "\\nothing", "SKIPPED ALREADY-GONE"},
+    };
+    for (const Row &r : rows)
+        AddProgram(r.command);
+    std::string log = dir + "\\INSTALL.LOG";
+    RowsWanted = 1;
+    std::vector<std::string> runs[2];
+    for (int preview : {1, 0}) {
+        FreeRows();
+        ForgetPlannedGone();
+        Preview = preview;
+        RunUninstall(log.c_str());
+        Preview = 0;
+        for (int i = 0; i < RowCount(); i++) {
+            const ReportRow *row = RowAt(i);
+            if (strcmp(row->Kind, "PROGRAM") == 0)
+                runs[preview].push_back(std::string(row->Action) + " " + row->Outcome + " " + row->Reason);
+        }
+        for (int k = 1; k <= 3; k++) {
+            EXPECT_EQ(!preview, PathExists(out + std::to_string(k) + ".txt"))
+                << "program " << k << (preview ? " ran in the preview" : " did not run");
+        }
+    }
+    ForgetPlannedGone();
+    FreeRows();
+    RowsWanted = 0;
+    std::vector<std::string> want;
+    for (const Row &r : rows)
+        want.push_back("RUN " + r.want);
+    EXPECT_EQ(want, runs[1]) << "preview";
+    EXPECT_EQ(want, runs[0]);
 }
 
 }  // namespace

@@ -431,7 +431,7 @@ TEST_F(Win95Path, ServicesAreSkippedWithoutAskingTheServiceManager)
     EXPECT_FALSE(PathExists(dir + "\\App\\app.exe")) << "the rest of the log is undone";
     // Asked directly, the service removal says the call is not there.
     SetLastError(0);
-    EXPECT_EQ(0, DeleteServiceByName("KvService95"));
+    EXPECT_EQ(0, RemoveService("KvService95"));
     EXPECT_EQ((DWORD)ERROR_CALL_NOT_IMPLEMENTED, GetLastError());
     RowsWanted = 0;
     FreeRows();

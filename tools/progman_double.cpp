@@ -1,6 +1,6 @@
 // A stand-in for the shell's "PROGMAN" DDE service, for tests.
 //
-// usage: progman_double.exe DIR [-nogroups] [-fail GROUP]...
+// usage: progman_double.exe DIR [-nogroups] [-fail GROUP]... [-refuse TEXT]...
 //   DIR\groups.txt   the groups: a line "=NAME" starts a group; the lines up to
 //                    the next "=" line are its description, served with CR LF
 //                    after each line. "GROUPS" lists the names.
@@ -8,7 +8,9 @@
 //   DIR\commands.txt every execute string received, one per line; each may
 //                    hold several "[Verb(args)]" commands, all carried out
 //   DIR\result.txt   the groups after each command, in the format of groups.txt
-// -nogroups refuses the "GROUPS" request; -fail refuses one group's request.
+// -nogroups refuses the "GROUPS" request; -fail refuses one group's request;
+// -refuse answers an execute string that holds TEXT with a negative
+// acknowledgement, and carries none of its commands out (it is recorded).
 //
 // Written with raw DDE messages: Wine's DDEML server answers back-to-back
 // requests wrongly (it acknowledges data it already sent).
@@ -25,6 +27,7 @@ struct Group {
 static std::string Dir;
 static std::vector<Group> Groups;
 static std::vector<std::string> Failing;
+static std::vector<std::string> Refused;
 static bool NoGroups;
 static int Active = -1;               // group the last ShowGroup activated
 
@@ -281,10 +284,15 @@ static LRESULT CALLBACK ServerProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
         if (text)
             GlobalUnlock(mem);
         WriteAll(Dir + "\\commands.txt", cmd + "\r\n", true);
-        ApplyAll(cmd);
-        SaveResult();
+        bool refuse = false;
+        for (const std::string &r : Refused)
+            refuse |= cmd.find(r) != std::string::npos;
+        if (!refuse) {
+            ApplyAll(cmd);
+            SaveResult();
+        }
         PostMessageA((HWND)wp, WM_DDE_ACK, (WPARAM)w,
-                     ReuseDDElParam(lp, WM_DDE_EXECUTE, WM_DDE_ACK, 0x8000, hi));
+                     ReuseDDElParam(lp, WM_DDE_EXECUTE, WM_DDE_ACK, refuse ? 0 : 0x8000, hi));
         return 0;
     }
     case WM_DDE_TERMINATE:
@@ -312,6 +320,8 @@ int main(int argc, char **argv)
             NoGroups = true;
         else if (a == "-fail" && i + 1 < argc)
             Failing.push_back(argv[++i]);
+        else if (a == "-refuse" && i + 1 < argc)
+            Refused.push_back(argv[++i]);
     }
     LoadGroups();
     WNDCLASSA wc = {};

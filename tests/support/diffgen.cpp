@@ -131,6 +131,14 @@ void AddIni(TestRng &rng, Generated &p, std::string *b)
         b[rng.Below(2)] += "INI File: " + ini + "\r\nINI Sect: " + section + "\r\nINI Item: " + item +
                            "\r\nINI Val: " + now + "\r\n" + (old ? "INI Old: old" + S(i) + "\r\n" : "");
     }
+    // An item the user has already set back to its old value: the run
+    // changes nothing there, and no DONE row may claim it. Chosen by the
+    // product's number, so that the other products stay as they were.
+    if (p.n % 3 == 1) {
+        WritePrivateProfileStringA(section.c_str(), "Back", "old value", ini.c_str());
+        b[p.n % 2] += "INI File: " + ini + "\r\nINI Sect: " + section + "\r\nINI Item: Back\r\n"
+                      "INI Val: new value\r\nINI Old: old value\r\n";
+    }
     if (rng.Below(4) == 0) {    // an INI file the product made
         std::string made = p.root + "\\MADE.INI";
         MakeFile(made, "[S]\r\nK=v\r\n");

@@ -1,0 +1,60 @@
+// Program Manager commands (see ddeops.h).
+#include "ddeops.h"
+#include "../base/oscalls.h"
+#include "../base/rows.h"
+#include "../base/state.h"
+#include "../base/text.h"
+#include "../log/inventory.h"
+#include <string.h>
+
+enum {
+    EXECUTE_TIMEOUT = 1000,
+    COMMAND_CAP = NAME_CAP + 32     // a name and the longest command frame
+};
+
+int SendProgmanCommand(DWORD instance, HCONV conversation, const char *command)
+{
+    if (Preview)
+        return 1;
+    if (!conversation)
+        return 0;
+    HDDEDATA data = DdeCreateDataHandle(instance, (LPBYTE)command, (DWORD)strlen(command) + 1, 0, 0, 0, 0);
+    if (!data)
+        return 0;
+    if (DdeClientTransaction((LPBYTE)data, (DWORD)-1, conversation, 0, 0, XTYP_EXECUTE, EXECUTE_TIMEOUT, NULL))
+        return 1;
+    // Only a refusal is a failure: a slow Program Manager may still carry
+    // out a command whose answer came too late. The call that tells is
+    // looked up, as the imports hold only calls known on every system.
+    typedef UINT(WINAPI * LastErrorProc)(DWORD);
+    LastErrorProc lastError =
+        (LastErrorProc)(void *)Os.GetProcAddress(GetModuleHandleA("USER32.DLL"), "DdeGetLastError");
+    return !lastError || lastError(instance) != DMLERR_NOTPROCESSED;
+}
+
+static int SendNamed(DWORD instance, HCONV conversation, const char *format, const char *name)
+{
+    char command[COMMAND_CAP];
+    return FormatOneString(command, sizeof command, format, name) == TEXT_FIT &&
+           SendProgmanCommand(instance, conversation, command);
+}
+
+// The failure reason of a refused command.
+static const unsigned long REFUSED = ERROR_NOT_SUPPORTED;
+
+int DeleteProgmanItem(DWORD instance, HCONV conversation, const char *group, const char *item,
+                      unsigned short installNo)
+{
+    SendNamed(instance, conversation, "[ShowGroup(\"%s\",2)]", group);
+    SendNamed(instance, conversation, "[ShowGroup(\"%s\",1)]", group);
+    int done = SendNamed(instance, conversation, "[DeleteItem(\"%s\")]", item);
+    AddResultRow("ICON", installNo, item, ACT_DELETE, done, REFUSED, group);
+    return done;
+}
+
+int DeleteProgmanGroup(DWORD instance, HCONV conversation, const char *group, unsigned short installNo)
+{
+    int done = SendNamed(instance, conversation, "[DeleteGroup(\"%s\")]", group);
+    AddResultRow("GROUP", installNo, group, ACT_DELETE, done, REFUSED, NULL);
+    return done;
+}
