@@ -118,18 +118,6 @@ static const char *PathRefusal(const char *path)
     return NULL;
 }
 
-static int IsKeptName(const char *kept)
-{
-    if (strcmp(kept, "-") == 0)
-        return 1;
-    if (strlen(kept) != 10 || kept[0] != 'K' || strcmp(kept + 6, ".DAT") != 0)
-        return 0;
-    for (int i = 1; i < 6; i++)
-        if (kept[i] < '0' || kept[i] > '9')
-            return 0;
-    return 1;
-}
-
 // A state field: "-", or "type:HEX" for a value, "=text" for an INI item.
 static int IsState(const char *s, int value)
 {
@@ -152,7 +140,7 @@ static int UndoLine(char *line)
     const char *refused = n < 2 ? "BAD-LINE" : NULL;
     if (!refused && strcmp(f[0], "FILE") == 0) {
         char kept[STORE_PATH_CAP];
-        if (n != 6 || !IsKeptName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
+        if (n != 6 || !IsKeptFileName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
             return UndoFile(f[1], strcmp(f[2], "-") ? kept : NULL, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
@@ -184,35 +172,6 @@ static int UndoLine(char *line)
     }
     RecordRefusal(n >= 1 && strcmp(f[0], "DIR") == 0 ? "DIR" : "LINE", n >= 2 ? f[1] : f[0], refused, 0);
     return 0;
-}
-
-// Deletes the store's own files (the journal and what is still kept) and
-// the store, then the root when nothing else is in it.
-static void RemoveStore(const char *store)
-{
-    if (Preview)
-        return;
-    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
-    if (FormatText(pattern, sizeof pattern, "%s*", store) != TEXT_FIT)
-        return;
-    FindRecord rec;
-    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
-        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        if ((IsKeptName(rec.Name) || strcmp(rec.Name, "JOURNAL.TXT") == 0) &&
-            FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path);
-        }
-    }
-    EndFind(&rec);
-    if (CopyText(path, sizeof path, store) == TEXT_FIT) {
-        path[strlen(path) - 1] = 0;
-        RemoveDirectoryA(path);
-        *FileNamePart(path) = 0;
-        path[strlen(path) - 1] = 0;
-        RemoveDirectoryA(path);     // the root, when empty
-    }
 }
 
 int RunUndo(const char *named)
@@ -248,6 +207,6 @@ int RunUndo(const char *named)
     free(lines);
     free(text);
     if (!failed)
-        RemoveStore(UndoStore);
+        RemoveRecoveryStore(UndoStore);
     return failed ? UNDO_LEFT : UNDO_ALL;
 }

@@ -392,12 +392,11 @@ void RunUninstall(const char *logPath)
     RemoveServices();
     if (SubSystemName && (UninstallMethod == METHOD_AUTOMATIC || SubSystemSelected)) {
         ShowText(P_SUBSYSTEM, SubSystemName);
-        if (RemoveDatabaseEngine() == DB_ABORT) {
+        if (RemoveDatabaseEngine(SubSystemName) == DB_ABORT) {
             AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_SKIPPED, "CANCELLED", NULL);
             DatabaseAborted = 1;
             return;
         }
-        AddRow("SUBSYSTEM", 0, SubSystemName, ACT_DECREMENT, OUT_DONE, NULL, NULL);
     } else if (SubSystemName) {
         AddRow("SUBSYSTEM", 0, SubSystemName, ACT_NONE, OUT_SKIPPED, "NOT-SELECTED", NULL);
     }

@@ -1,5 +1,6 @@
 // INI item writes and their rows (see iniops.h).
 #include "iniops.h"
+#include "recovery.h"
 #include "preview.h"
 #include "../base/oscalls.h"
 #include "../base/paths.h"
@@ -73,6 +74,9 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
         int mapped = mayBeMapped && IniSectionMappedFor(file, items[k].Section);
         if (readable && AlreadyInPlace(file, items, count, k)) {
             outcomes[k].State = INI_IN_PLACE;
+        } else if (!Preview && !KeepIniItem(file, items[k].Section, items[k].Item, items[k].Value)) {
+            // What it holds could not be kept for an undo: it stays.
+            SetOutcome(&outcomes[k], 0, GetLastError());
         } else if (mapped) {
             // The system writes such an item to the registry, not the file.
             int done = Preview || WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, file);

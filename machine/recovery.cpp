@@ -482,3 +482,44 @@ int UndoFolder(const char *path)
         return UndoRow("DIR", path, UNDO_FAILED, NULL);
     return UndoRow("DIR", path, UNDO_DONE, NULL);
 }
+
+int IsKeptFileName(const char *kept)
+{
+    if (strcmp(kept, "-") == 0)
+        return 1;
+    if (strlen(kept) != 10 || kept[0] != 'K' || strcmp(kept + 6, ".DAT") != 0)
+        return 0;
+    for (int i = 1; i < 6; i++)
+        if (kept[i] < '0' || kept[i] > '9')
+            return 0;
+    return 1;
+}
+
+// Deletes the store's own files (the journal and what is still kept) and
+// the store, then the root when nothing else is in it.
+void RemoveRecoveryStore(const char *store)
+{
+    if (Preview)
+        return;
+    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
+    if (FormatText(pattern, sizeof pattern, "%s*", store) != TEXT_FIT)
+        return;
+    FindRecord rec;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
+        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if ((IsKeptFileName(rec.Name) || strcmp(rec.Name, "JOURNAL.TXT") == 0) &&
+            FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path);
+        }
+    }
+    EndFind(&rec);
+    if (CopyText(path, sizeof path, store) == TEXT_FIT) {
+        path[strlen(path) - 1] = 0;
+        RemoveDirectoryA(path);
+        *FileNamePart(path) = 0;
+        path[strlen(path) - 1] = 0;
+        RemoveDirectoryA(path);     // the root, when empty
+    }
+}

@@ -51,6 +51,12 @@ int KeepTree(HKEY rootKey, const char *keyName, const char *key);
 // Before an INI item is set to after (null: deleted).
 int KeepIniItem(const char *file, const char *section, const char *item, const char *after);
 
+// Whether name is a kept file's name in a store ("K00001.DAT"), or "-".
+int IsKeptFileName(const char *name);
+// Deletes the store's own files (the journal and what is still kept), the
+// store, and the recovery root when nothing else is in it. Not in a preview.
+void RemoveRecoveryStore(const char *store);
+
 // --- the journal's text ---
 enum { JOURNAL_FIELDS = 8 };
 // Splits one journal line in place into its fields, undoing the %XX

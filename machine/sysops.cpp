@@ -1,6 +1,7 @@
 // Services, SYSTEM.INI device lines, self-registering servers and programs
 // run (see sysops.h).
 #include "sysops.h"
+#include "recovery.h"
 #include "preview.h"
 #include "wholefile.h"
 #include "../base/oscalls.h"
@@ -201,7 +202,8 @@ static int DisableDeviceLines(const char *path)
         // The new file is written beside the old one and swapped in: a full
         // disk or a kill leaves the old SYSTEM.INI or the new one. A preview
         // only asks whether the swap could be made.
-        if (Preview ? !FileFreeToDelete(iniPath) : WriteWholeFile(iniPath, out, used, 0) != WHOLE_DONE)
+        if (Preview ? !FileFreeToDelete(iniPath)
+                    : !KeepFileCopyBytes(iniPath, out, used) || WriteWholeFile(iniPath, out, used, 0) != WHOLE_DONE)
             result = DEVICE_FAILED;
     }
     free(out);

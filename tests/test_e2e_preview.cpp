@@ -68,7 +68,7 @@ TEST(Preview, TouchesNoServiceDeviceServerProgramEngineOrIcon)
     EXPECT_EQ("WOULD-DO ", Outcome(preview, "PROGRAM", "C:\\windows\\system32\\cmd.exe /c echo ran> " + Top +
                                                           "\\RAN.TXT"));
     EXPECT_EQ("WOULD-DO ", Outcome(preview, "SERVICE", Service));
-    EXPECT_EQ("WOULD-DO ", Outcome(preview, "SUBSYSTEM", "BDE"));
+    EXPECT_EQ("WOULD-DO COUNT 2->1", Outcome(preview, "SUBSYSTEM", "BDE"));
     EXPECT_EQ("WOULD-DO ", Outcome(preview, "SERVER", app + "\\SERVER.DLL"));
     EXPECT_EQ("WOULD-DO ", Outcome(preview, "DEVICE", app + "\\DRIVER.386"));
     EXPECT_EQ("WOULD-DO ", Outcome(preview, "ICON", "Tool"));
