@@ -4,6 +4,7 @@
 #include "../base/paths.h"
 #include "../machine/pending.h"
 #include "../machine/protect.h"
+#include "../machine/recovery.h"
 #include "../base/rows.h"
 #include "../base/refusals.h"
 #include "../base/text.h"
@@ -81,13 +82,16 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
             return Refuse("BAD-PATH");
         // Any pattern in a protected folder (not only "*.*") would take files
         // of the system or of other products.
-        if (IsRootPath(dir) || IsProtectedFolder(dir))
+        if (IsRootPath(dir) || IsProtectedFolder(dir) || InRecoveryStore(dir))
             return Refuse("PROTECTED");
         if (PathCrossesLink(dir, 1))
             return Refuse("LINK");
         RemoveMatchingFiles(path, kind, installNo);
         return ENTRY_HANDLED;
     }
+    // What an undo needs is never a log's to remove.
+    if (InRecoveryStore(path))
+        return Refuse("PROTECTED");
     // A rollback never deletes what it cannot put back.
     if (restore && backupPath[0] && !IsReadableFile(backupPath)) {
         // A backup that is there but held is work left for a later run; one
@@ -161,7 +165,7 @@ int RemoveTree(const char *path, int deleteFiles, unsigned short installNo, int 
     }
     // Protection first: a protected folder that is itself a link (a profile's
     // Desktop, say) keeps its link too.
-    if (IsRootPath(path) || IsProtectedFolder(path)) {
+    if (IsRootPath(path) || IsProtectedFolder(path) || InRecoveryStore(path)) {
         RecordRefusal(kind, path, "PROTECTED", installNo);
         return 0;
     }

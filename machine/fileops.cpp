@@ -154,6 +154,9 @@ int DeleteInstalledFile(const char *kind, unsigned short installNo, const char *
     // delete it and leaves it to the clean-up copy (or, in place, to the
     // restart).
     if (self && (!done || Preview)) {
+        // Its clean-up copy deletes it, beyond the store: a copy is kept.
+        if (!Preview && KeepRecovery)
+            KeepFileCopy(path, NULL);
         MarkGoneInPlan(path);
         AddRow(kind, installNo, path, ACT_DELETE, InPlace ? OUT_STAGED : OUT_DONE, InPlace ? "IN-USE" : NULL,
                "own file");

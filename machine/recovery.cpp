@@ -103,6 +103,11 @@ int RecoveryOpen(void)
     return KeepRecovery && !Preview && Journal != INVALID_HANDLE_VALUE;
 }
 
+// The root's identity, looked up once it exists (it is made by the first
+// store).
+static FileIdentity RootId;
+static int RootIdKnown;
+
 int InRecoveryStore(const char *path)
 {
     char root[STORE_PATH_CAP];
@@ -111,21 +116,26 @@ int InRecoveryStore(const char *path)
     size_t n = strlen(root);
     if (TextEqualNoCaseN(path, root, n) && (path[n] == 0 || path[n] == '\\'))
         return 1;
-    FileIdentity rootId, id;
-    if (GetFileIdentity(root, &rootId) != 0)
+    if (!RootIdKnown && GetFileIdentity(root, &RootId) == 0)
+        RootIdKnown = 1;
+    if (!RootIdKnown)
         return 0;           // no store anywhere: nothing can be in one
+    // A store holds files only, right inside its folder, which lies right
+    // inside the root: the path, its folder or the folder above that is the
+    // root when the path names the root, a store or a kept file.
     char walk[MAX_PATH];
     if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
         return 1;
-    // The path itself, then each folder above it up to its root.
-    for (;;) {
-        if (GetFileIdentity(walk, &id) == 0 && SameIdentity(&id, &rootId))
+    for (int level = 0; level < 3; level++) {
+        FileIdentity id;
+        if (GetFileIdentity(walk, &id) == 0 && SameIdentity(&id, &RootId))
             return 1;
         char *slash = strrchr(walk, '\\');
         if (!slash || slash == walk || slash[-1] == ':' || slash[-1] == '\\')
             return 0;
         *slash = 0;
     }
+    return 0;
 }
 
 // --- the journal ---------------------------------------------------------
@@ -407,10 +417,29 @@ int UndoRow(const char *kind, const char *target, int result, const char *detail
     return result;
 }
 
+// Makes the folders on the way to path that are missing (the clean-up copy
+// removes the program's folder without a journal line): they were there
+// when the thing in them was taken away.
+static void MakeFolders(const char *path)
+{
+    char walk[MAX_PATH];
+    if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
+        return;
+    for (char *c = walk + 3; *c; c++) {
+        if (*c != '\\')
+            continue;
+        *c = 0;
+        if (GetFileAttributesA(walk) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryA(walk, NULL);
+        *c = '\\';
+    }
+}
+
 // Puts the kept file at path (which holds nothing now): renamed back, or
 // copied from another volume.
 static int PutBack(const char *kept, const char *path, DWORD attributes)
 {
+    MakeFolders(path);
     if (!MoveFileA(kept, path)) {
         if (GetLastError() != ERROR_NOT_SAME_DEVICE || !CopyFileA(kept, path, TRUE))
             return 0;
@@ -478,8 +507,11 @@ int UndoFolder(const char *path)
 {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
         return UndoRow("DIR", path, UNDO_UNCHANGED, NULL);
-    if (!Preview && !CreateDirectoryA(path, NULL))
-        return UndoRow("DIR", path, UNDO_FAILED, NULL);
+    if (!Preview) {
+        MakeFolders(path);
+        if (!CreateDirectoryA(path, NULL))
+            return UndoRow("DIR", path, UNDO_FAILED, NULL);
+    }
     return UndoRow("DIR", path, UNDO_DONE, NULL);
 }
 

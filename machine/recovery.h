@@ -20,9 +20,9 @@ int OpenRecoveryStore(const char *product);
 void CloseRecoveryStore(void);
 // Bytes of the kept files and the journal so far.
 unsigned long RecoveryStoreBytes(void);
-// Whether path lies in the store's root folder or below it (by the identity
-// of each folder on the way, so that no spelling of it escapes); a path
-// whose folders cannot be looked at counts as inside when its text says so.
+// Whether path names the recovery root, a store in it or a kept file (by
+// the identity of the path, its folder and the folder above, so that no
+// spelling of it escapes; by its text as well).
 int InRecoveryStore(const char *path);
 
 // --- keeping, before a change. Each result is 1 when what the change takes
