@@ -278,13 +278,18 @@ static int NextKeptName(char *kept, size_t cap, char *full, size_t fullCap)
            FormatText(full, fullCap, "%s%s", RecoveryStore, kept) == TEXT_FIT;
 }
 
+// The size of the file the last FileLine named (what a move adds to the store).
+static unsigned long LastFileSize;
+
 // "FILE path kept attributes write-time after" for the file as it is now.
 static int FileLine(const char *path, const char *kept, const char *after)
 {
+    LastFileSize = 0;
     char attributes[16] = "0", written[24] = "0:0";
     FindRecord rec;
     if (FindFirstEntry(path, &rec) == 0) {
         FormatText(attributes, sizeof attributes, "%lx", (unsigned long)rec.Attributes);
+        LastFileSize = rec.Data.nFileSizeLow;
         FormatText(written, sizeof written, "%lx:%lx", (unsigned long)rec.Data.ftLastWriteTime.dwHighDateTime,
                    (unsigned long)rec.Data.ftLastWriteTime.dwLowDateTime);
     }
@@ -319,8 +324,10 @@ int MoveIntoStore(const char *path)
     char kept[16], full[STORE_PATH_CAP];
     if (!NextKeptName(kept, sizeof kept, full, sizeof full) || !FileLine(path, kept, "-"))
         return 0;
-    if (MoveFileA(path, full))
+    if (MoveFileA(path, full)) {
+        StoreBytes += LastFileSize;
         return 1;
+    }
     DWORD error = GetLastError();
     if (error != ERROR_NOT_SAME_DEVICE) {
         SetLastError(error);

@@ -245,8 +245,8 @@ else
 fi
 
 echo
-echo "== Uninstalling: UNINSTAL.EXE /S /V /E $log =="
-set +e; wine "$win\\UNINSTAL.EXE" /S /V /E "$log"; code=$?; set -e
+echo "== Uninstalling, keeping a recovery copy: UNINSTAL.EXE /S /V /E /K $log =="
+set +e; wine "$win\\UNINSTAL.EXE" /S /V /E /K "$log"; code=$?; set -e
 wineserver -w
 echo "  exit code $code"
 echo
@@ -267,6 +267,40 @@ diff "$pfx/before.txt" "$pfx/after.txt" || true
 if cmp -s "$pfx/installed.txt" "$pfx/after.txt"; then
     echo
     echo "Nothing was undone: this build does not yet undo these kinds of change."
+fi
+
+echo
+store=$(ls "$c/windows/UNINSTAL.RCV" 2>/dev/null | head -n 1)
+echo "== The recovery store C:\\windows\\UNINSTAL.RCV\\$store =="
+if [ -n "$store" ]; then
+    echo "  $(ls "$c/windows/UNINSTAL.RCV/$store" | grep -c '^K') kept files, $(du -sk "$c/windows/UNINSTAL.RCV/$store" | cut -f1) KB;" \
+         "$(tr -d '\r' < "$c/windows/UNINSTAL.RCV/$store/JOURNAL.TXT" | wc -l) journal lines, the first:"
+    tr -d '\r' < "$c/windows/UNINSTAL.RCV/$store/JOURNAL.TXT" | head -n 4 | cut -c1-110 | sed 's/^/    /'
+fi
+# The product's own copy of the program went with it: the undo runs from another.
+undo="$c/windows/temp/kvundo"
+mkdir -p "$undo"
+cp build/bin/UNINSTAL.EXE "$undo/UNINSTAL.EXE"
+echo
+echo "== Undoing the uninstall: UNINSTAL.EXE /S /V /E /U (the most recent store) =="
+set +e; wine 'C:\windows\temp\kvundo\UNINSTAL.EXE' /S /V /E /U; code=$?; set -e
+wineserver -w
+rm -rf "$undo"
+echo "  exit code $code; report C:\\windows\\UNINSTAL.RPT, in short:"
+tr -d '\r' < "$c/windows/UNINSTAL.RPT" | awk -F '\t' '/^#MODE/ {print "    " $0}
+    /^[0-9]/ {n[$6]++; if (shown++ < 6) printf "    %-9s %-7s %-10s %s%s\n", $3, $5, $6, $4, ($8 != "" ? "  (" $8 ")" : "")}
+    /^#RESULT/ {print "    ..."; print "    " $0}'
+echo "  store left: $(ls "$c/windows/UNINSTAL.RCV" 2>/dev/null | wc -l)"
+echo
+echo "== After the undo =="
+state > "$pfx/undone.txt"; cat "$pfx/undone.txt"
+# A program run at uninstall did its own work (ORDCLEAN.TXT); that is not undone.
+grep -v 'clean-up program ran' "$pfx/rolledback.txt" > "$pfx/rolledback.cmp"
+grep -v 'clean-up program ran' "$pfx/undone.txt" > "$pfx/undone.cmp"
+if cmp -s "$pfx/rolledback.cmp" "$pfx/undone.cmp"; then
+    echo "  the machine is as it was before the uninstall (the clean-up program's own file stays)"
+else
+    echo "  THE UNDO LEFT DIFFERENCES:"; diff "$pfx/rolledback.cmp" "$pfx/undone.cmp" || true
 fi
 
 echo
