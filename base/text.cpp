@@ -45,7 +45,7 @@ struct Sink {
     int cut;
 };
 
-static void Put(Sink *out, char c, size_t times)
+static void SinkRepeat(Sink *out, char c, size_t times)
 {
     size_t room = out->cap - 1 - out->used;
     size_t n = times < room ? times : room;
@@ -66,18 +66,18 @@ static void SinkText(Sink *out, const char *text, size_t n)
 }
 
 // One field: sign or prefix, zeros, body, padded to width on either side.
-static void PutField(Sink *out, const char *sign, size_t zeros, const char *body, size_t n,
+static void SinkField(Sink *out, const char *sign, size_t zeros, const char *body, size_t n,
                      size_t width, int left)
 {
     size_t len = strlen(sign) + zeros + n;
     size_t pad = width > len ? width - len : 0;
     if (!left)
-        Put(out, ' ', pad);
+        SinkRepeat(out, ' ', pad);
     SinkText(out, sign, strlen(sign));
-    Put(out, '0', zeros);
+    SinkRepeat(out, '0', zeros);
     SinkText(out, body, n);
     if (left)
-        Put(out, ' ', pad);
+        SinkRepeat(out, ' ', pad);
 }
 
 // Reads a width or precision: digits, or '*' for the next int argument.
@@ -137,16 +137,16 @@ static int FormatBounded(char *dst, size_t cap, const char *fmt, va_list *ap)
             f++;
         char conv = *f;
         if (conv == '%') {
-            Put(&out, '%', 1);
+            SinkRepeat(&out, '%', 1);
         } else if (conv == 'c') {
             char c = (char)va_arg(*ap, int);
-            PutField(&out, "", 0, &c, 1, (size_t)width, left);
+            SinkField(&out, "", 0, &c, 1, (size_t)width, left);
         } else if (conv == 's') {
             const char *s = va_arg(*ap, const char *);
             if (!s)
                 s = "(null)";
             size_t n = precision >= 0 ? strnlen(s, (size_t)precision) : strlen(s);
-            PutField(&out, "", 0, s, n, (size_t)width, left);
+            SinkField(&out, "", 0, s, n, (size_t)width, left);
         } else if (conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'X') {
             unsigned long magnitude;
             const char *sign = "";
@@ -178,7 +178,7 @@ static int FormatBounded(char *dst, size_t cap, const char *fmt, va_list *ap)
                 if ((size_t)width > len)
                     zeros = (size_t)width - len;
             }
-            PutField(&out, sign, zeros, end, n, (size_t)width, left);
+            SinkField(&out, sign, zeros, end, n, (size_t)width, left);
         } else {
             out.cut = 1;
             break;
