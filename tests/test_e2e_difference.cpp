@@ -217,6 +217,26 @@ TEST(Difference, TheDatabaseEngineLastUser)
 // (silent runs ask nothing). A run that ends by restarting the machine
 // (a rollback that stages a file in use) would end the others: such runs
 // come last, one at a time.
+// The restart program a run starts (_MSRSTRT.EXE) asks Wine to restart,
+// which ends every program with a window: the next run starts only once it
+// has ended, or that run would be ended half-way.
+void WaitForRestartProgram()
+{
+    for (int tries = 0; tries < 300; tries++) {
+        bool running = false;
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 pe = {};
+        pe.dwSize = sizeof pe;
+        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
+            running |= UpperText(pe.szExeFile) == "_MSRSTRT.EXE";
+        CloseHandle(snap);
+        if (!running)
+            return;
+        Sleep(100);
+    }
+    ADD_FAILURE() << "the restart program did not end";
+}
+
 void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &restarts)
 {
     const char *env = getenv("KV_DIFF_PARALLEL");
@@ -237,6 +257,7 @@ void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &r
             EXPECT_EQ(0u, code) << "a run ended with this code (without /E it is always 0)";
             CloseHandle(running[r - WAIT_OBJECT_0]);
             running.erase(running.begin() + (r - WAIT_OBJECT_0));
+            WaitForRestartProgram();
             continue;
         }
         if (k == order.size())
