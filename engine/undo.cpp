@@ -111,7 +111,7 @@ static const char *PathRefusal(const char *path)
 {
     if (!IsPlainAbsolutePath(path, 0) || IsRootPath(path))
         return "BAD-PATH";
-    if (InRecoveryStore(path))
+    if (InRecoveryStore(path, 1))
         return "PROTECTED";
     if (PathCrossesLink(path, 0))
         return "LINK";

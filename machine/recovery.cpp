@@ -22,6 +22,7 @@ char RecoveryStore[STORE_PATH_CAP];
 static HANDLE Journal = INVALID_HANDLE_VALUE;
 static unsigned long StoreBytes;
 static unsigned KeptCount;
+static void ForgetRoot(void);
 
 int RecoveryRoot(char *buf, size_t cap)
 {
@@ -53,6 +54,7 @@ int OpenRecoveryStore(const char *product)
 {
     CloseRecoveryStore();
     RecoveryStore[0] = 0;
+    ForgetRoot();
     if (Preview)
         return 0;           // a preview keeps nothing, and makes no store
     char root[STORE_PATH_CAP], name[48], store[STORE_PATH_CAP];
@@ -103,12 +105,41 @@ int RecoveryOpen(void)
     return KeepRecovery && !Preview && Journal != INVALID_HANDLE_VALUE;
 }
 
-// The root's identity, looked up once it exists (it is made by the first
-// store).
+// The root's identity: looked up once, and again once a store is opened
+// (which makes the root). The last folder asked about, and its answer:
+// the files of one folder come one after another.
 static FileIdentity RootId;
-static int RootIdKnown;
+static int RootChecked, RootIdKnown;
+static char LastFolder[MAX_PATH];
+static int LastFolderInside;
 
-int InRecoveryStore(const char *path)
+static void ForgetRoot(void)
+{
+    RootChecked = RootIdKnown = 0;
+    LastFolder[0] = 0;
+}
+
+static int IsRoot(const char *path)
+{
+    FileIdentity id;
+    return GetFileIdentity(path, &id) == 0 && SameIdentity(&id, &RootId);
+}
+
+// Whether the folder, or the one above it, is the root.
+static int FolderInside(char *folder)
+{
+    if (IsRoot(folder))
+        return 1;
+    char *slash = strrchr(folder, '\\');
+    if (!slash || slash == folder || slash[-1] == ':' || slash[-1] == '\\')
+        return 0;
+    *slash = 0;
+    int inside = IsRoot(folder);
+    *slash = '\\';
+    return inside;
+}
+
+int InRecoveryStore(const char *path, int withSelf)
 {
     char root[STORE_PATH_CAP];
     if (!RecoveryRoot(root, sizeof root))
@@ -116,26 +147,32 @@ int InRecoveryStore(const char *path)
     size_t n = strlen(root);
     if (TextEqualNoCaseN(path, root, n) && (path[n] == 0 || path[n] == '\\'))
         return 1;
-    if (!RootIdKnown && GetFileIdentity(root, &RootId) == 0)
-        RootIdKnown = 1;
+    if (!RootChecked) {
+        RootChecked = 1;
+        RootIdKnown = GetFileIdentity(root, &RootId) == 0;
+    }
     if (!RootIdKnown)
         return 0;           // no store anywhere: nothing can be in one
     // A store holds files only, right inside its folder, which lies right
     // inside the root: the path, its folder or the folder above that is the
     // root when the path names the root, a store or a kept file.
-    char walk[MAX_PATH];
-    if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
+    if (withSelf && IsRoot(path))
         return 1;
-    for (int level = 0; level < 3; level++) {
-        FileIdentity id;
-        if (GetFileIdentity(walk, &id) == 0 && SameIdentity(&id, &RootId))
-            return 1;
-        char *slash = strrchr(walk, '\\');
-        if (!slash || slash == walk || slash[-1] == ':' || slash[-1] == '\\')
-            return 0;
-        *slash = 0;
+    char folder[MAX_PATH];
+    if (CopyText(folder, sizeof folder, path) != TEXT_FIT)
+        return 1;
+    size_t len = strlen(folder);
+    if (len && folder[len - 1] == '\\')
+        folder[--len] = 0;
+    char *slash = strrchr(folder, '\\');
+    if (!slash || slash == folder || slash[-1] == ':' || slash[-1] == '\\')
+        return 0;
+    *slash = 0;
+    if (!TextEqualNoCase(folder, LastFolder)) {
+        CopyText(LastFolder, sizeof LastFolder, folder);
+        LastFolderInside = FolderInside(folder);
     }
-    return 0;
+    return LastFolderInside;
 }
 
 // --- the journal ---------------------------------------------------------
@@ -319,8 +356,11 @@ int MoveIntoStore(const char *path)
 {
     if (!RecoveryOpen())
         return DeleteFileA(path) ? 1 : 0;
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return DeleteFileA(path) ? 1 : 0;       // nothing to keep; the error as the deletion gives it
+    // Nothing to keep, or a folder (which a deletion never takes, and a
+    // move would): the error as the deletion gives it.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileA(path) ? 1 : 0;
     char kept[16], full[STORE_PATH_CAP];
     if (!NextKeptName(kept, sizeof kept, full, sizeof full) || !FileLine(path, kept, "-"))
         return 0;

@@ -23,7 +23,8 @@ unsigned long RecoveryStoreBytes(void);
 // Whether path names the recovery root, a store in it or a kept file (by
 // the identity of the path, its folder and the folder above, so that no
 // spelling of it escapes; by its text as well).
-int InRecoveryStore(const char *path);
+// withSelf 0 for a file's path (only its folders are looked at).
+int InRecoveryStore(const char *path, int withSelf);
 
 // --- keeping, before a change. Each result is 1 when what the change takes
 // away is kept, or no store is open; 0 when it could not be kept: the

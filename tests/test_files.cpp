@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "base/paths.h"
 #include "base/rows.h"
+#include "machine/recovery.h"
 #include <algorithm>
 
 namespace {
@@ -430,4 +431,48 @@ TEST_F(Files, EachChangeOfATreeOrAHelpFileHasItsRowInARunAndAPreview)
     FreeRows();
     RowsWanted = 0;
     RemoveTreeForTest(top);
+}
+
+// The recovery store holds what an undo needs: no entry of a log reaches
+// it, in its long or short spelling, and a folder named as a file is never
+// moved into it.
+TEST_F(Files, TheRecoveryStoreIsNeverALogsTarget)
+{
+    char root[MAX_PATH];
+    ASSERT_TRUE(RecoveryRoot(root, sizeof root));
+    const std::string store = std::string(root) + "\\Kept Product.20261209-101010";
+    RemoveTreeForTest(root);
+    ASSERT_TRUE(CreateDirectoryA(root, NULL));
+    MakeDir(store);
+    ASSERT_TRUE(WriteFileBytes(store + "\\K00001.DAT", "kept"));
+    ASSERT_TRUE(WriteFileBytes(store + "\\JOURNAL.TXT", "FILE\tC:\\x\tK00001.DAT\t20\t0:0\t-\r\n"));
+    char shortStore[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(store.c_str(), shortStore, sizeof shortStore));
+    OpenRecoveryStore("");      // finds the root anew (a preview-free run makes one more store)
+    const std::string made = RecoveryStore;
+    CloseRecoveryStore();
+    struct Row { std::string path; bool file; };
+    const std::vector<Row> rows = {{store + "\\K00001.DAT", true},       {std::string(shortStore) + "\\JOURNAL.TXT", true},
+                                   {store + "\\*.*", true},              {std::string(shortStore) + "\\K*.DAT", true},
+                                   {store, false},                       {root, false},
+                                   {shortStore, false}};
+    for (const Row &r : rows) {
+        if (r.file)
+            EXPECT_EQ(ENTRY_REFUSED, RemoveFileEntry(r.path.c_str(), "", 0)) << r.path;
+        else
+            EXPECT_EQ(0, RemoveTree(r.path.c_str(), 1)) << r.path;
+        EXPECT_TRUE(PathExists(store + "\\K00001.DAT")) << r.path;
+        EXPECT_TRUE(PathExists(store + "\\JOURNAL.TXT")) << r.path;
+    }
+    // With a store open, a folder named by a file entry stays where it is.
+    const std::string folder = ScratchDir("files_store_folder") + "\\Sub";
+    MakeDir(folder);
+    KeepRecovery = 1;
+    ASSERT_EQ(0, OpenRecoveryStore("Folder Test"));
+    RemoveFileEntry(folder.c_str(), "", 0);
+    CloseRecoveryStore();
+    KeepRecovery = 0;
+    EXPECT_TRUE(PathExists(folder));
+    RemoveTreeForTest(root);
+    (void)made;
 }
