@@ -11,6 +11,7 @@
 #include "../log/inventory.h"
 #include "../base/refusals.h"
 #include "../machine/ddeops.h"
+#include "../machine/recovery.h"
 #include "../ui/progress.h"
 
 enum { REQUEST_TIMEOUT = 5000 };
@@ -91,6 +92,18 @@ static int SafeName(const char *name)
         if (*c == '"' || *c < 0x20 || *c == 0x7F)
             return 0;
     return 1;
+}
+
+// The line that starts at p, without its line end, on the heap.
+static char *LineCopy(const char *p)
+{
+    size_t n = 0;
+    while (p[n] && p[n] != '\r' && p[n] != '\n')
+        n++;
+    char *copy = (char *)malloc(n + 1);
+    if (copy)
+        CopyTextN(copy, n + 1, p, n);
+    return copy;
 }
 
 void FreeProgmanText(void)
@@ -219,11 +232,21 @@ void RemoveProgmanItem(int index)
                 continue;       // the item is left, and so is its group
             }
             found = 1;
-            if (!DeleteProgmanItem(DdeInstance, Conversation, group, item, entry->InstallNo))
+            char *itemLine = LineCopy(line);
+            int done = itemLine && DeleteProgmanItem(DdeInstance, Conversation, group, item, itemLine, entry->InstallNo);
+            free(itemLine);
+            if (!done)
                 continue;       // refused: the item stays, and so does its group
             line[0] = '*';
-            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP"))
-                DeleteProgmanGroup(DdeInstance, Conversation, group, entry->InstallNo);
+            if (MarkGroupIfEmpty(desc) && !TextEqualNoCase(group, "STARTUP")) {
+                // The description's first line, with the quote the mark took.
+                char *head = LineCopy(desc);
+                if (head) {
+                    head[0] = '"';
+                    DeleteProgmanGroup(DdeInstance, Conversation, group, head, entry->InstallNo);
+                }
+                free(head);
+            }
         }
     }
     if (!found)
@@ -240,4 +263,98 @@ void CloseProgman(void)
         DdeUninitialize(DdeInstance);
     DdeInstance = 0;
     FreeProgmanText();
+}
+
+// --- an undo ---------------------------------------------------------------
+
+// The group's description as Program Manager gave it at the connection.
+static char *FindGroupText(const char *group)
+{
+    for (int slot = 0; slot < GROUP_SLOTS && GroupNames[slot]; slot++) {
+        char *desc = GroupNames[slot];
+        char *close = ClosingQuote(desc);
+        if (close && SpanEquals(desc + 1, (size_t)(close - desc - 1), group))
+            return desc;
+    }
+    return NULL;
+}
+
+// Splits a description line in place: four quoted fields (name, command,
+// folder, icon) and five numbers, or the name and command alone. Result the
+// count, or -1 for a line that no AddItem could say again safely.
+static int SplitItemLine(char *line, const char **fields)
+{
+    int count = 0;
+    char *p = line;
+    while (*p && count < PROGMAN_FIELDS) {
+        int quoted = count < 4;
+        if (quoted) {
+            char *close = *p == '"' ? ClosingQuote(p) : NULL;
+            if (!close)
+                return -1;
+            *close = 0;
+            fields[count] = p + 1;
+            p = close + 1;
+        } else {
+            fields[count] = p;
+            while (*p == '-' || (*p >= '0' && *p <= '9'))
+                p++;
+            if (p == fields[count] || (size_t)(p - fields[count]) >= PROGMAN_FIELD_CAP)
+                return -1;
+        }
+        count++;
+        if (*p == ',')
+            *p++ = 0;
+        else if (*p)
+            return -1;
+    }
+    if (*p || (count != 2 && count != PROGMAN_FIELDS))
+        return -1;
+    for (int i = 0; i < 4 && i < count; i++)
+        if (!SafeName(fields[i]))
+            return -1;
+    return count;
+}
+
+int UndoProgmanLine(int isGroup, const char *group, const char *line)
+{
+    if (!SafeName(group)) {
+        RecordRefusal("GROUP", group, "BAD-LINE", 0);
+        return 0;
+    }
+    char *desc = FindGroupText(group);
+    if (isGroup) {
+        if (desc) {
+            AddRow("GROUP", 0, group, ACT_UNDO, OUT_SKIPPED, "UNCHANGED", NULL);
+            return 0;
+        }
+        return AddProgmanGroupBack(DdeInstance, Conversation, group) == UNDO_FAILED;
+    }
+    char *copy = HeapText(line);
+    const char *fields[PROGMAN_FIELDS];
+    int count = copy ? SplitItemLine(copy, fields) : -1;
+    if (count < 0) {
+        RecordRefusal("ICON", line, "BAD-LINE", 0);
+        free(copy);
+        return 0;
+    }
+    // An item of that name there now: the same one, or one made since.
+    int result = -1;
+    for (char *l = desc ? NextLine(desc) : NULL; l && result < 0; l = NextLine(l)) {
+        char *close = *l == '"' ? ClosingQuote(l) : NULL;
+        if (close && SpanEquals(l + 1, (size_t)(close - l - 1), fields[0])) {
+            size_t n = 0;
+            while (l[n] && l[n] != '\r' && l[n] != '\n')
+                n++;
+            result = SpanEquals(l, n, line) ? 0 : 1;
+        }
+    }
+    int failed = 0;
+    if (result >= 0)
+        AddRow("ICON", 0, fields[0], ACT_UNDO, result ? OUT_CONFLICT : OUT_SKIPPED,
+               result ? "CHANGED-SINCE" : "UNCHANGED", group);
+    else
+        failed = AddProgmanItemBack(DdeInstance, Conversation, group, fields, count) == UNDO_FAILED;
+    free(copy);
+    return failed;
 }

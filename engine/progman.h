@@ -16,3 +16,8 @@ void CloseProgman(void);
 int MarkGroupIfEmpty(char *description);
 // Releases the reply to the "GROUPS" request (CloseProgman does it too).
 void FreeProgmanText(void);
+// Undoes one kept Program Manager line (ConnectProgman first): a group made
+// again, or an item added again (row SKIPPED UNCHANGED when it is there as it
+// was, CONFLICT when an item of its name is there otherwise). Result 1 when
+// it failed.
+int UndoProgmanLine(int isGroup, const char *group, const char *line);

@@ -4,6 +4,7 @@
 // the seam (machine/recovery.h). The store goes when nothing failed.
 #include "undo.h"
 #include "keyguard.h"
+#include "progman.h"
 #include "../base/paths.h"
 #include "../base/refusals.h"
 #include "../base/rows.h"
@@ -131,6 +132,8 @@ static int IsState(const char *s, int value)
     return c != s && *c == ':';
 }
 
+static int ProgmanAsked;
+
 // Undoes one line; result UNDO_FAILED when something failed (the store is
 // then kept for a later run), else 0.
 static int UndoLine(char *line)
@@ -162,6 +165,17 @@ static int UndoLine(char *line)
             return UndoValue(root, f[1], key, f[2], f[3], f[4]) == UNDO_FAILED;
         else
             return UndoKey(root, f[1], key) == UNDO_FAILED;
+    } else if (!refused && (strcmp(f[0], "ICON") == 0 || strcmp(f[0], "GROUP") == 0)) {
+        if (n != 3) {
+            refused = "BAD-LINE";
+        } else {
+            // Program Manager is asked once, at the first such line.
+            if (!ProgmanAsked) {
+                ProgmanAsked = 1;
+                ConnectProgman();
+            }
+            return UndoProgmanLine(f[0][0] == 'G', f[1], f[2]);
+        }
     } else if (!refused && strcmp(f[0], "INI") == 0) {
         if (n != 6 || !IsState(f[4], 0) || !IsState(f[5], 0))
             refused = "BAD-LINE";
@@ -202,8 +216,11 @@ int RunUndo(const char *named)
         lines[n++] = start;
     }
     int failed = 0;
+    ProgmanAsked = 0;
     for (int i = n - 1; i >= 0; i--)
         failed |= UndoLine(lines[i]);
+    if (ProgmanAsked)
+        CloseProgman();
     free(lines);
     free(text);
     if (!failed)

@@ -1,5 +1,7 @@
 // Program Manager commands (see ddeops.h).
 #include "ddeops.h"
+#include "recoverline.h"
+#include "recovery.h"
 #include "../base/oscalls.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -42,9 +44,13 @@ static int SendNamed(DWORD instance, HCONV conversation, const char *format, con
 // The failure reason of a refused command.
 static const unsigned long REFUSED = ERROR_NOT_SUPPORTED;
 
-int DeleteProgmanItem(DWORD instance, HCONV conversation, const char *group, const char *item,
+int DeleteProgmanItem(DWORD instance, HCONV conversation, const char *group, const char *item, const char *line,
                       unsigned short installNo)
 {
+    if (!Preview && !KeepProgmanLine("ICON", group, line)) {
+        AddResultRow("ICON", installNo, item, ACT_DELETE, 0, GetLastError(), group);
+        return 0;
+    }
     SendNamed(instance, conversation, "[ShowGroup(\"%s\",2)]", group);
     SendNamed(instance, conversation, "[ShowGroup(\"%s\",1)]", group);
     int done = SendNamed(instance, conversation, "[DeleteItem(\"%s\")]", item);
@@ -52,9 +58,44 @@ int DeleteProgmanItem(DWORD instance, HCONV conversation, const char *group, con
     return done;
 }
 
-int DeleteProgmanGroup(DWORD instance, HCONV conversation, const char *group, unsigned short installNo)
+int DeleteProgmanGroup(DWORD instance, HCONV conversation, const char *group, const char *line,
+                       unsigned short installNo)
 {
+    if (!Preview && !KeepProgmanLine("GROUP", group, line)) {
+        AddResultRow("GROUP", installNo, group, ACT_DELETE, 0, GetLastError(), NULL);
+        return 0;
+    }
     int done = SendNamed(instance, conversation, "[DeleteGroup(\"%s\")]", group);
     AddResultRow("GROUP", installNo, group, ACT_DELETE, done, REFUSED, NULL);
     return done;
+}
+
+int AddProgmanGroupBack(DWORD instance, HCONV conversation, const char *group)
+{
+    if (!Preview && !SendNamed(instance, conversation, "[CreateGroup(\"%s\")]", group)) {
+        SetLastError(REFUSED);
+        return UndoRow("GROUP", group, UNDO_FAILED, NULL);
+    }
+    return UndoRow("GROUP", group, UNDO_DONE, NULL);
+}
+
+int AddProgmanItemBack(DWORD instance, HCONV conversation, const char *group, const char *const *fields, int count)
+{
+    // The description's order is name, command, folder, icon, x, y, icon
+    // index, hot key, minimised; AddItem takes command, name, icon, index,
+    // x, y, folder, hot key, minimised.
+    char command[3 * NAME_CAP + 6 * PROGMAN_FIELD_CAP + 64];
+    int fit = FormatText(command, sizeof command, "[CreateGroup(\"%s\")][ShowGroup(\"%s\",1)]", group, group) == TEXT_FIT;
+    if (count == 2)
+        fit = fit && FormatText(command + strlen(command), sizeof command - strlen(command), "[AddItem(\"%s\",\"%s\")]",
+                                fields[1], fields[0]) == TEXT_FIT;
+    else
+        fit = fit && FormatText(command + strlen(command), sizeof command - strlen(command),
+                                "[AddItem(\"%s\",\"%s\",\"%s\",%s,%s,%s,\"%s\",%s,%s)]", fields[1], fields[0],
+                                fields[3], fields[6], fields[4], fields[5], fields[2], fields[7], fields[8]) == TEXT_FIT;
+    if (!fit || (!Preview && !SendProgmanCommand(instance, conversation, command))) {
+        SetLastError(fit ? REFUSED : ERROR_BUFFER_OVERFLOW);
+        return UndoRow("ICON", fields[0], UNDO_FAILED, group);
+    }
+    return UndoRow("ICON", fields[0], UNDO_DONE, group);
 }

@@ -602,3 +602,14 @@ void RemoveRecoveryStore(const char *store)
         RemoveDirectoryA(path);     // the root, when empty
     }
 }
+
+int KeepProgmanLine(const char *type, const char *group, const char *line)
+{
+    if (!RecoveryOpen())
+        return 1;
+    Line l = {};
+    PutField(&l, type);
+    PutField(&l, group);
+    PutField(&l, line);
+    return WriteLine(&l);
+}

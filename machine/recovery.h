@@ -49,6 +49,10 @@ int KeepValue(HKEY rootKey, const char *keyName, const char *key, const char *na
 int KeepKey(const char *keyName);
 // Before a whole tree is deleted: every value and key in it.
 int KeepTree(HKEY rootKey, const char *keyName, const char *key);
+// Before a Program Manager item (its group and its description line, as
+// Program Manager gave them) or a group (its description's first line) is
+// deleted: type "ICON" or "GROUP".
+int KeepProgmanLine(const char *type, const char *group, const char *line);
 // Before an INI item is set to after (null: deleted).
 int KeepIniItem(const char *file, const char *section, const char *item, const char *after);
 

@@ -1,6 +1,8 @@
 // A stand-in for the shell's "PROGMAN" DDE service, for tests.
 //
 // usage: progman_double.exe DIR [-nogroups] [-fail GROUP]... [-refuse TEXT]...
+// Commands carried out: ShowGroup, DeleteItem, DeleteGroup, CreateGroup,
+// AddItem (with two arguments, or all nine).
 //   DIR\groups.txt   the groups: a line "=NAME" starts a group; the lines up to
 //                    the next "=" line are its description, served with CR LF
 //                    after each line. "GROUPS" lists the names.
@@ -124,6 +126,24 @@ static void Apply(const std::string &verb, const std::vector<std::string> &args)
         Active = FindGroup(first);
     } else if (SameText(verb, "DeleteItem")) {
         DeleteItem(first);
+    } else if (SameText(verb, "CreateGroup")) {
+        // Made when missing (its description a quoted name), and made active.
+        Active = FindGroup(first);
+        if (Active < 0 && !first.empty()) {
+            Groups.push_back(Group{first, {"\"" + first + "\""}});
+            Active = (int)Groups.size() - 1;
+        }
+    } else if (SameText(verb, "AddItem")) {
+        // AddItem(command, name[, icon, index, x, y, folder, hot key,
+        // minimised]) as a description line: name, command[, folder,
+        // icon, x, y, index, hot key, minimised].
+        if (Active >= 0 && args.size() >= 2) {
+            std::string line = "\"" + args[1] + "\",\"" + args[0] + "\"";
+            if (args.size() == 9)
+                line += ",\"" + args[6] + "\",\"" + args[2] + "\"," + args[4] + "," + args[5] + "," + args[3] + "," +
+                        args[7] + "," + args[8];
+            Groups[Active].lines.push_back(line);
+        }
     } else if (SameText(verb, "DeleteGroup")) {
         int g = FindGroup(first);
         if (g >= 0) {
