@@ -131,6 +131,49 @@ static int IsState(const char *s, int value)
     return c != s && *c == ':';
 }
 
+// Whether text is a number in decimal, as the journal writes them.
+static int IsNumber(const char *text, DWORD *value)
+{
+    if (!*text || strlen(text) > 9)
+        return 0;
+    *value = 0;
+    for (const char *c = text; *c; c++) {
+        if (*c < '0' || *c > '9')
+            return 0;
+        *value = *value * 10 + (DWORD)(*c - '0');
+    }
+    return 1;
+}
+
+// The fields of a SERVICE line; 0 when one is not as the journal writes it.
+// A service's name holds no backslash or slash (the manager refuses them).
+static int ServiceFields(char **f, KeptService *s)
+{
+    s->Name = f[1];
+    s->Binary = f[5];
+    s->Group = f[6];
+    s->Dependencies = f[7];
+    s->StartName = f[8];
+    s->DisplayName = f[9];
+    s->Running = f[10][0] == '1';
+    return f[1][0] && strlen(f[1]) <= 256 && !strchr(f[1], '\\') && !strchr(f[1], '/') && f[5][0] &&
+           IsNumber(f[2], &s->Type) && IsNumber(f[3], &s->Start) && IsNumber(f[4], &s->ErrorControl) &&
+           (strcmp(f[10], "0") == 0 || strcmp(f[10], "1") == 0);
+}
+
+// A service's program may not be a kept file: the store goes once the undo
+// is through. Its program is the quoted path, or the text up to a blank.
+static const char *ServiceRefusal(const char *binary)
+{
+    char program[STORE_PATH_CAP];
+    const char *start = binary[0] == '"' ? binary + 1 : binary;
+    const char *end = strchr(start, binary[0] == '"' ? '"' : ' ');
+    size_t n = end ? (size_t)(end - start) : strlen(start);
+    if (n == 0 || CopyTextN(program, sizeof program, start, n) != TEXT_FIT)
+        return "BAD-PATH";
+    return IsPlainAbsolutePath(program, 0) && InRecoveryStore(program) ? "PROTECTED" : NULL;
+}
+
 // Undoes one line; result UNDO_FAILED when something failed (the store is
 // then kept for a later run), else 0.
 static int UndoLine(char *line)
@@ -167,6 +210,12 @@ static int UndoLine(char *line)
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
             return UndoIniItem(f[1], f[2], f[3], f[4], f[5]) == UNDO_FAILED;
+    } else if (!refused && strcmp(f[0], "SERVICE") == 0) {
+        KeptService service;
+        if (n != 11 || !ServiceFields(f, &service))
+            refused = "BAD-LINE";
+        else if (!(refused = ServiceRefusal(service.Binary)))
+            return UndoService(&service) == UNDO_FAILED;
     } else if (!refused) {
         refused = "BAD-LINE";
     }

@@ -1,5 +1,6 @@
 // The recovery journal's line writer, shared by the files of the store
-// (recovery.cpp, recoverkeys.cpp). Not for use outside them.
+// (recovery.cpp, recoverkeys.cpp, recoverservice.cpp). Not for use outside
+// them.
 #pragma once
 #include <stddef.h>
 

@@ -8,6 +8,10 @@
 //   VALUE key  name  before  after                    "-" or "type:hex"
 //   KEY   key                                         an emptied key removed
 //   INI   file  section  item  before  after          "-" or "=value"
+//   SERVICE  name  type  start  error-control  program  group  dependencies
+//            account  display-name  running         a service deleted
+//                     (numbers in decimal; dependencies with a tab
+//                     between them; running "1" or "0")
 #include "recovery.h"
 #include "recoverline.h"
 #include "../base/paths.h"

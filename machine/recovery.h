@@ -50,6 +50,10 @@ int KeepKey(const char *keyName);
 int KeepTree(HKEY rootKey, const char *keyName, const char *key);
 // Before an INI item is set to after (null: deleted).
 int KeepIniItem(const char *file, const char *section, const char *item, const char *after);
+// Before the service (open through manager) is stopped and deleted: its
+// configuration and whether it runs. Keeps nothing where there is no service
+// manager (Windows 95 and 98), or no such service.
+int KeepService(SC_HANDLE manager, const char *name);
 
 // Whether name is a kept file's name in a store ("K00001.DAT"), or "-".
 int IsKeptFileName(const char *name);
@@ -58,7 +62,7 @@ int IsKeptFileName(const char *name);
 void RemoveRecoveryStore(const char *store);
 
 // --- the journal's text ---
-enum { JOURNAL_FIELDS = 8 };
+enum { JOURNAL_FIELDS = 12 };
 // Splits one journal line in place into its fields, undoing the %XX
 // escapes; result the number of fields, -1 for a line that is not whole.
 int SplitJournalLine(char *line, char **fields, int most);
@@ -82,3 +86,16 @@ int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *na
               const char *after);
 int UndoKey(HKEY rootKey, const char *keyName, const char *key);
 int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after);
+// A service as a SERVICE line keeps it; the texts are never null.
+struct KeptService {
+    const char *Name, *Binary, *Group, *StartName, *DisplayName;
+    const char *Dependencies;   // the names with a tab between them
+    DWORD Type, Start, ErrorControl;
+    int Running;
+};
+// Makes the service again, and starts it when it ran; one that is there
+// again with the same program is SKIPPED UNCHANGED (started when it ran and
+// is stopped), with another program CONFLICT; one marked for deletion
+// FAILED, so that a later undo makes it again. Where there is no service
+// manager the row is SKIPPED UNSUPPORTED.
+int UndoService(const KeptService *s);
