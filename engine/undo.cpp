@@ -181,13 +181,13 @@ static int UndoLine(char *line)
     char *f[JOURNAL_FIELDS];
     int n = SplitJournalLine(line, f, JOURNAL_FIELDS);
     const char *refused = n < 2 ? "BAD-LINE" : NULL;
-    if (!refused && strcmp(f[0], "FILE") == 0) {
+    if (!refused && (strcmp(f[0], "FILE") == 0 || strcmp(f[0], "INITEXT") == 0)) {
         char kept[STORE_PATH_CAP];
         if (n != 6 || !IsKeptFileName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return UndoFile(f[1], strcmp(f[2], "-") ? kept : NULL, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
-                   UNDO_FAILED;
+            return (f[0][0] == 'F' ? UndoFile : UndoIniText)(f[1], strcmp(f[2], "-") ? kept : NULL,
+                                                           (DWORD)strtol(f[3], NULL, 16), f[5]) == UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "DIR") == 0) {
         if (n != 2)
             refused = "BAD-LINE";

@@ -38,6 +38,9 @@ int MoveIntoStore(const char *path);
 int KeepFileCopy(const char *path, const char *next);
 // The same, with the content that will be there given as bytes.
 int KeepFileCopyBytes(const char *path, const void *next, size_t nextLen);
+// Before the INI file at path is replaced by its copy at next, with its
+// items set (their INI lines come first).
+int KeepIniText(const char *path, const char *next);
 // Before an empty folder is removed.
 int KeepFolder(const char *path);
 // Before a value of key (named "HKLM\..." etc., root open as rootKey) is set
@@ -80,6 +83,10 @@ int KeepFileBeforeCut(const char *path, unsigned long length);
 enum { UNDO_DONE = 0, UNDO_UNCHANGED = 1, UNDO_CONFLICT = 2, UNDO_FAILED = 3 };
 // kept: the kept file's full path, or null when there was no file before.
 int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after);
+// An INI file's text put back whole (row INI, no detail) when nothing
+// changed it since; else SKIPPED CHANGED-SINCE, its item lines then undoing
+// each item.
+int UndoIniText(const char *path, const char *kept, DWORD attributes, const char *after);
 int UndoFolder(const char *path);
 // key without its root's name; keyName with it ("HKLM\...") for the row.
 int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
