@@ -254,12 +254,17 @@ std::vector<std::string> PendingSourcesBelow(const std::string &folder)
 // Generated products: each uninstalled (or rolled back) with /K while
 // another program holds some of their files, then undone with /U; the
 // machine must be as it was before. Held files: what another program holds
-// cannot be deleted (the row is FAILED and the file stays), and a held file
-// that a rollback replaces gets its backup's copy staged beside it for the
-// restart. Undone means, for them: the file as it was, the backup back, and
-// the staged copy gone, so that the record the restart acts on finds nothing
-// to put in place (the record itself stays with the system's other ones).
-// The undo runs once the holder has let go, as after the other program ends.
+// cannot be deleted (the row is FAILED and the file stays, so its undo finds
+// it unchanged). A held file that a rollback replaces gets its backup's copy
+// staged beside it for the restart when it can be read (and so kept); one
+// held without sharing cannot be kept, and stays with its backup and the
+// log, as work left. Undone means, for a staged file: the file as it was,
+// the backup back, and the staged copy gone, so that the record the restart
+// acts on finds nothing to put in place (the record itself stays with the
+// system's other ones). Wine's restart comes at once, while the file is
+// still held: its rename fails there, and the staged copy stays for the
+// undo. The undo runs once the holder has let go, as after the other
+// program ends.
 TEST(Undo, GeneratedProductsAreUndoneWhole)
 {
     const char *env = getenv("KV_UNDO_COUNT");
@@ -271,6 +276,7 @@ TEST(Undo, GeneratedProductsAreUndoneWhole)
     TestRng rng{0x4b56444946ull};
     PrepareGenerated();
     std::map<std::string, int> seen;        // the undo's rows by kind and outcome
+    std::map<std::string, int> made;        // the uninstalls' rows by kind, action and outcome
     const char *from = getenv("KV_UNDO_FROM");
     int skip = from ? atoi(from) / GENERATED_BATCH * GENERATED_BATCH : 0;
     DWORD started = GetTickCount();
@@ -325,6 +331,9 @@ TEST(Undo, GeneratedProductsAreUndoneWhole)
         for (const Generated &p : batch) {
             std::string name = "product " + std::to_string(p.n) + (p.rollback ? " (rollback)" : "");
             Report run = ReadReport(p.report);
+            for (const auto &row : run.rows)
+                if (row.size() == 8)
+                    made[row[2] + " " + row[4] + " " + row[5]]++;
             std::string store = run.head["#RECOVERY"];
             if (store.empty()) {
                 ADD_FAILURE() << name << ": no store named in its report:\n" << ReadFileBytes(p.report);
@@ -368,6 +377,9 @@ TEST(Undo, GeneratedProductsAreUndoneWhole)
     // undone at least once.
     for (const char *want : {"FILE DONE", "DIR DONE", "REGVALUE DONE", "REGKEY DONE", "INI DONE", "SERVICE DONE"})
         EXPECT_TRUE(seen.count(want)) << "no generated product's undo made a row " << want;
+    // And the held files' cases came up.
+    for (const char *want : {"FILE DELETE FAILED", "FILE RESTORE-BACKUP STAGED", "SERVICE STOP-DELETE DONE"})
+        EXPECT_TRUE(made.count(want)) << "no generated product's uninstall made a row " << want;
 }
 
 } // namespace
