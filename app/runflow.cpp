@@ -108,6 +108,17 @@ void ParseOptions(const char *text, char *rest, size_t restCap)
         p = SkipBlanks(p + 2);
     }
     p = SkipBlanks(p);
+    if (UndoWanted && !CleanupMode) {
+        // A store is named by its folder, whose product part may hold
+        // blanks (the report shows it so): the whole rest, one pair of
+        // quotes around it dropped.
+        size_t len = strlen(p);
+        if (len >= 2 && p[0] == '"' && p[len - 1] == '"')
+            CopyTextN(rest, restCap, p + 1, len - 2);
+        else
+            CopyText(rest, restCap, p);
+        return;
+    }
     const char *blank = strchr(p, ' ');
     if (!blank || CleanupMode) {
         CopyText(rest, restCap, p);

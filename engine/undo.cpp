@@ -133,6 +133,48 @@ static int IsState(const char *s, int value)
 }
 
 static int ProgmanAsked;
+// Whether text is a number in decimal, as the journal writes them.
+static int IsNumber(const char *text, DWORD *value)
+{
+    if (!*text || strlen(text) > 9)
+        return 0;
+    *value = 0;
+    for (const char *c = text; *c; c++) {
+        if (*c < '0' || *c > '9')
+            return 0;
+        *value = *value * 10 + (DWORD)(*c - '0');
+    }
+    return 1;
+}
+
+// The fields of a SERVICE line; 0 when one is not as the journal writes it.
+// A service's name holds no backslash or slash (the manager refuses them).
+static int ServiceFields(char **f, KeptService *s)
+{
+    s->Name = f[1];
+    s->Binary = f[5];
+    s->Group = f[6];
+    s->Dependencies = f[7];
+    s->StartName = f[8];
+    s->DisplayName = f[9];
+    s->Running = f[10][0] == '1';
+    return f[1][0] && strlen(f[1]) <= 256 && !strchr(f[1], '\\') && !strchr(f[1], '/') && f[5][0] &&
+           IsNumber(f[2], &s->Type) && IsNumber(f[3], &s->Start) && IsNumber(f[4], &s->ErrorControl) &&
+           (strcmp(f[10], "0") == 0 || strcmp(f[10], "1") == 0);
+}
+
+// A service's program may not be a kept file: the store goes once the undo
+// is through. Its program is the quoted path, or the text up to a blank.
+static const char *ServiceRefusal(const char *binary)
+{
+    char program[STORE_PATH_CAP];
+    const char *start = binary[0] == '"' ? binary + 1 : binary;
+    const char *end = strchr(start, binary[0] == '"' ? '"' : ' ');
+    size_t n = end ? (size_t)(end - start) : strlen(start);
+    if (n == 0 || CopyTextN(program, sizeof program, start, n) != TEXT_FIT)
+        return "BAD-PATH";
+    return IsPlainAbsolutePath(program, 0) && InRecoveryStore(program, 0) ? "PROTECTED" : NULL;
+}
 
 // Undoes one line; result UNDO_FAILED when something failed (the store is
 // then kept for a later run), else 0.
@@ -141,13 +183,13 @@ static int UndoLine(char *line)
     char *f[JOURNAL_FIELDS];
     int n = SplitJournalLine(line, f, JOURNAL_FIELDS);
     const char *refused = n < 2 ? "BAD-LINE" : NULL;
-    if (!refused && strcmp(f[0], "FILE") == 0) {
+    if (!refused && (strcmp(f[0], "FILE") == 0 || strcmp(f[0], "INITEXT") == 0)) {
         char kept[STORE_PATH_CAP];
         if (n != 6 || !IsKeptFileName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return UndoFile(f[1], strcmp(f[2], "-") ? kept : NULL, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
-                   UNDO_FAILED;
+            return (f[0][0] == 'F' ? UndoFile : UndoIniText)(f[1], strcmp(f[2], "-") ? kept : NULL,
+                                                           (DWORD)strtol(f[3], NULL, 16), f[5]) == UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "DIR") == 0) {
         if (n != 2)
             refused = "BAD-LINE";
@@ -181,6 +223,12 @@ static int UndoLine(char *line)
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
             return UndoIniItem(f[1], f[2], f[3], f[4], f[5]) == UNDO_FAILED;
+    } else if (!refused && strcmp(f[0], "SERVICE") == 0) {
+        KeptService service;
+        if (n != 11 || !ServiceFields(f, &service))
+            refused = "BAD-LINE";
+        else if (!(refused = ServiceRefusal(service.Binary)))
+            return UndoService(&service) == UNDO_FAILED;
     } else if (!refused) {
         refused = "BAD-LINE";
     }

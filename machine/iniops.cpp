@@ -51,6 +51,23 @@ static void SetOutcome(IniOutcome *outcome, int written, DWORD error)
     outcome->Error = written ? 0 : error;
 }
 
+// One whole-file write of the items. The file's text is kept first for an
+// undo, which puts it back whole (its items in their places) when nothing
+// changed it since.
+static int WriteKept(const char *file, const ProfileItem *items, int count)
+{
+    char copy[MAX_PATH];
+    if (!MakeProfileCopy(file, items, count, copy, sizeof copy))
+        return 0;
+    if (!KeepIniText(file, copy)) {
+        DWORD error = GetLastError();
+        DeleteFileA(copy);
+        SetLastError(error);
+        return 0;
+    }
+    return SwapInProfileCopy(copy, file) != WHOLE_FAILED;
+}
+
 void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOutcome *outcomes)
 {
     // Writing an item would create a missing file.
@@ -88,12 +105,12 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
             slots[n++] = k;
         } else {
             // Short of memory: this item on its own.
-            int done = WriteProfileItemWhole(file, items[k].Section, items[k].Item, items[k].Value) != WHOLE_FAILED;
+            int done = WriteKept(file, &items[k], 1);
             SetOutcome(&outcomes[k], done, GetLastError());
         }
     }
     if (n) {
-        int done = WriteProfileItemsWhole(file, list, n) != WHOLE_FAILED;
+        int done = WriteKept(file, list, n);
         DWORD error = GetLastError();
         for (int i = 0; i < n; i++)
             SetOutcome(&outcomes[slots[i]], done, error);

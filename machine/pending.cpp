@@ -129,6 +129,10 @@ int ReplaceFileLater(const char *source, const char *target)
     MakeTempName(staging, sizeof staging, target);
     if (!staging[0])
         return REPLACE_KEPT;    // the installed file and the backup both stay
+    // A file this run makes: an undo takes it away, and the restart then
+    // finds nothing to put in place.
+    if (!KeepFileCopy(staging, source))
+        return REPLACE_KEPT;
     if (!CopyFileA(source, staging, FALSE)) {
         DeleteFileA(staging);   // a full disk leaves a part of it
         return REPLACE_KEPT;

@@ -1,5 +1,6 @@
-// The recovery journal's line writer, shared by the files of the store
-// (recovery.cpp, recoverkeys.cpp). Not for use outside them.
+// The recovery journal's line writer and content marks, shared by the files
+// of the store (recovery.cpp, recoverkeys.cpp, recovermark.cpp,
+// recoverservice.cpp). Not for use outside them.
 #pragma once
 #include <stddef.h>
 
@@ -19,6 +20,10 @@ void PutField(Line *l, const char *text);
 int WriteLine(Line *l);
 // Whether this run keeps what it changes: /K, a store open, not a preview.
 int RecoveryOpen(void);
+// The CRC-32 of n more bytes (start with 0xFFFFFFFF, invert at the end).
+unsigned long MarkCrc(unsigned long crc, const unsigned char *p, unsigned long n);
+// The content mark ("<size>:<crc32>") of len bytes.
+void BytesMark(const void *bytes, size_t len, char *buf, size_t cap);
 // The row of one undone journal line (UNDO_DONE... of recovery.h); result
 // the same value.
 int UndoRow(const char *kind, const char *target, int result, const char *detail);

@@ -8,6 +8,14 @@
 //   VALUE key  name  before  after                    "-" or "type:hex"
 //   KEY   key                                         an emptied key removed
 //   INI   file  section  item  before  after          "-" or "=value"
+//   INITEXT  as FILE                                  an INI file's text
+//                     before the whole-file write of its items (after
+//                     their INI lines: undone before them, it puts the
+//                     text back whole)
+//   SERVICE  name  type  start  error-control  program  group  dependencies
+//            account  display-name  running         a service deleted
+//                     (numbers in decimal; dependencies with a tab
+//                     between them; running "1" or "0")
 #include "recovery.h"
 #include "recoverline.h"
 #include "../base/paths.h"
@@ -260,52 +268,6 @@ int SplitJournalLine(char *line, char **fields, int most)
     return count;
 }
 
-// --- content marks ---------------------------------------------------------
-
-static unsigned long CrcTable[256];
-
-static unsigned long Crc(unsigned long crc, const unsigned char *p, DWORD n)
-{
-    if (!CrcTable[1])
-        for (unsigned long i = 0; i < 256; i++) {
-            unsigned long c = i;
-            for (int k = 0; k < 8; k++)
-                c = c & 1 ? 0xEDB88320UL ^ (c >> 1) : c >> 1;
-            CrcTable[i] = c;
-        }
-    for (DWORD i = 0; i < n; i++)
-        crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return crc;
-}
-
-static void BytesMark(const void *bytes, size_t len, char *buf, size_t cap)
-{
-    unsigned long crc = Crc(0xFFFFFFFFUL, (const unsigned char *)bytes, (DWORD)len) ^ 0xFFFFFFFFUL;
-    FormatText(buf, cap, "%lu:%08lx", (unsigned long)len, crc);
-}
-
-void ContentMark(const char *path, char *buf, size_t cap)
-{
-    CopyText(buf, cap, "-");
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
-        // A file that is there but cannot be read is not "none".
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-            CopyText(buf, cap, "?");
-        return;
-    }
-    static unsigned char block[32768];
-    unsigned long crc = 0xFFFFFFFFUL, size = 0;
-    DWORD got;
-    while (ReadFile(h, block, sizeof block, &got, NULL) && got) {
-        crc = Crc(crc, block, got);
-        size += got;
-    }
-    CloseHandle(h);
-    FormatText(buf, cap, "%lu:%08lx", size, crc ^ 0xFFFFFFFFUL);
-}
-
 // --- keeping files -------------------------------------------------------
 
 static int NextKeptName(char *kept, size_t cap, char *full, size_t fullCap)
@@ -318,8 +280,9 @@ static int NextKeptName(char *kept, size_t cap, char *full, size_t fullCap)
 // The size of the file the last FileLine named (what a move adds to the store).
 static unsigned long LastFileSize;
 
-// "FILE path kept attributes write-time after" for the file as it is now.
-static int FileLine(const char *path, const char *kept, const char *after)
+// "FILE path kept attributes write-time after" for the file as it is now
+// (or INITEXT, of the same fields).
+static int FileLine(const char *path, const char *kept, const char *after, const char *type = "FILE")
 {
     LastFileSize = 0;
     char attributes[16] = "0", written[24] = "0:0";
@@ -332,7 +295,7 @@ static int FileLine(const char *path, const char *kept, const char *after)
     }
     EndFind(&rec);
     Line l = {};
-    PutField(&l, "FILE");
+    PutField(&l, type);
     PutField(&l, path);
     PutField(&l, kept);
     PutField(&l, attributes);
@@ -384,12 +347,12 @@ int MoveIntoStore(const char *path)
     return DeleteFileA(path) ? 1 : 0;
 }
 
-static int KeepCopyWithMark(const char *path, const char *after)
+static int KeepCopyWithMark(const char *path, const char *after, const char *type = "FILE")
 {
     if (!RecoveryOpen())
         return 1;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return FileLine(path, "-", after);
+        return FileLine(path, "-", after, type);
     char kept[16], full[STORE_PATH_CAP];
     if (!NextKeptName(kept, sizeof kept, full, sizeof full))
         return 0;
@@ -400,7 +363,7 @@ static int KeepCopyWithMark(const char *path, const char *after)
         return 0;
     }
     CountBytes(full);
-    return FileLine(path, kept, after);
+    return FileLine(path, kept, after, type);
 }
 
 int KeepFileCopy(const char *path, const char *next)
@@ -409,6 +372,15 @@ int KeepFileCopy(const char *path, const char *next)
     if (next)
         ContentMark(next, after, sizeof after);
     return KeepCopyWithMark(path, after);
+}
+
+int KeepIniText(const char *path, const char *next)
+{
+    if (!RecoveryOpen())
+        return 1;
+    char after[40];
+    ContentMark(next, after, sizeof after);
+    return KeepCopyWithMark(path, after, "INITEXT");
 }
 
 int KeepFileCopyBytes(const char *path, const void *next, size_t nextLen)
@@ -440,7 +412,7 @@ int KeepFileBeforeCut(const char *path, unsigned long length)
     unsigned long crc = 0xFFFFFFFFUL, left = length;
     DWORD got;
     while (left && ReadFile(h, block, left < sizeof block ? left : sizeof block, &got, NULL) && got) {
-        crc = Crc(crc, block, got);
+        crc = MarkCrc(crc, block, got);
         left -= got;
     }
     CloseHandle(h);
@@ -510,7 +482,10 @@ static int RecoveredName(char *buf, size_t cap, const char *path)
     return 0;
 }
 
-int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after)
+// A FILE line (kind "FILE") or an INITEXT line (kind "INI"): a file changed
+// since keeps what was there beside it, a changed INI file is left to its
+// item lines.
+static int UndoFileAs(const char *kind, const char *path, const char *kept, DWORD attributes, const char *after)
 {
     char now[40], before[40] = "-";
     ContentMark(path, now, sizeof now);
@@ -521,33 +496,50 @@ int UndoFile(const char *path, const char *kept, DWORD attributes, const char *a
         // Kept, and no longer in the store: put back by an earlier undo, or
         // the change never came (the run was killed before it).
         if (strcmp(now, "-") != 0)
-            return UndoRow("FILE", path, UNDO_UNCHANGED, NULL);
+            return UndoRow(kind, path, UNDO_UNCHANGED, NULL);
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return UndoRow("FILE", path, UNDO_FAILED, NULL);
+        return UndoRow(kind, path, UNDO_FAILED, NULL);
     }
     if (strcmp(now, before) == 0) {
         if (keptThere && !Preview)
             DeleteFileA(kept);
-        return UndoRow("FILE", path, UNDO_UNCHANGED, NULL);
+        return UndoRow(kind, path, UNDO_UNCHANGED, NULL);
+    }
+    if (strcmp(now, after) != 0 && strcmp(kind, "INI") == 0) {
+        // Its items were changed since: each is undone on its own.
+        if (keptThere && !Preview)
+            DeleteFileA(kept);
+        AddRow(kind, 0, path, ACT_UNDO, OUT_SKIPPED, "CHANGED-SINCE", NULL);
+        return UNDO_UNCHANGED;
     }
     if (strcmp(now, after) != 0) {
         // Made or changed since: it stays, and what was there goes beside it.
         char beside[MAX_PATH] = "";
         if (keptThere && RecoveredName(beside, sizeof beside, path) && !Preview && !PutBack(kept, beside, attributes))
-            return UndoRow("FILE", path, UNDO_FAILED, NULL);
-        return UndoRow("FILE", path, UNDO_CONFLICT, beside[0] ? beside : NULL);
+            return UndoRow(kind, path, UNDO_FAILED, NULL);
+        return UndoRow(kind, path, UNDO_CONFLICT, beside[0] ? beside : NULL);
     }
     if (Preview)
-        return UndoRow("FILE", path, UNDO_DONE, NULL);
+        return UndoRow(kind, path, UNDO_DONE, NULL);
     if (strcmp(now, "-") != 0) {
         // The change's file goes first; a file with its attributes refuses that.
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileA(path))
-            return UndoRow("FILE", path, UNDO_FAILED, NULL);
+            return UndoRow(kind, path, UNDO_FAILED, NULL);
     }
     if (keptThere && !PutBack(kept, path, attributes))
-        return UndoRow("FILE", path, UNDO_FAILED, NULL);
-    return UndoRow("FILE", path, UNDO_DONE, NULL);
+        return UndoRow(kind, path, UNDO_FAILED, NULL);
+    return UndoRow(kind, path, UNDO_DONE, NULL);
+}
+
+int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after)
+{
+    return UndoFileAs("FILE", path, kept, attributes, after);
+}
+
+int UndoIniText(const char *path, const char *kept, DWORD attributes, const char *after)
+{
+    return UndoFileAs("INI", path, kept, attributes, after);
 }
 
 int UndoFolder(const char *path)

@@ -39,6 +39,9 @@ int MoveIntoStore(const char *path);
 int KeepFileCopy(const char *path, const char *next);
 // The same, with the content that will be there given as bytes.
 int KeepFileCopyBytes(const char *path, const void *next, size_t nextLen);
+// Before the INI file at path is replaced by its copy at next, with its
+// items set (their INI lines come first).
+int KeepIniText(const char *path, const char *next);
 // Before an empty folder is removed.
 int KeepFolder(const char *path);
 // Before a value of key (named "HKLM\..." etc., root open as rootKey) is set
@@ -55,6 +58,10 @@ int KeepTree(HKEY rootKey, const char *keyName, const char *key);
 int KeepProgmanLine(const char *type, const char *group, const char *line);
 // Before an INI item is set to after (null: deleted).
 int KeepIniItem(const char *file, const char *section, const char *item, const char *after);
+// Before the service (open through manager) is stopped and deleted: its
+// configuration and whether it runs. Keeps nothing where there is no service
+// manager (Windows 95 and 98), or no such service.
+int KeepService(SC_HANDLE manager, const char *name);
 
 // Whether name is a kept file's name in a store ("K00001.DAT"), or "-".
 int IsKeptFileName(const char *name);
@@ -63,7 +70,7 @@ int IsKeptFileName(const char *name);
 void RemoveRecoveryStore(const char *store);
 
 // --- the journal's text ---
-enum { JOURNAL_FIELDS = 8 };
+enum { JOURNAL_FIELDS = 12 };
 // Splits one journal line in place into its fields, undoing the %XX
 // escapes; result the number of fields, -1 for a line that is not whole.
 int SplitJournalLine(char *line, char **fields, int most);
@@ -81,9 +88,26 @@ int KeepFileBeforeCut(const char *path, unsigned long length);
 enum { UNDO_DONE = 0, UNDO_UNCHANGED = 1, UNDO_CONFLICT = 2, UNDO_FAILED = 3 };
 // kept: the kept file's full path, or null when there was no file before.
 int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after);
+// An INI file's text put back whole (row INI, no detail) when nothing
+// changed it since; else SKIPPED CHANGED-SINCE, its item lines then undoing
+// each item.
+int UndoIniText(const char *path, const char *kept, DWORD attributes, const char *after);
 int UndoFolder(const char *path);
 // key without its root's name; keyName with it ("HKLM\...") for the row.
 int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
               const char *after);
 int UndoKey(HKEY rootKey, const char *keyName, const char *key);
 int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after);
+// A service as a SERVICE line keeps it; the texts are never null.
+struct KeptService {
+    const char *Name, *Binary, *Group, *StartName, *DisplayName;
+    const char *Dependencies;   // the names with a tab between them
+    DWORD Type, Start, ErrorControl;
+    int Running;
+};
+// Makes the service again, and starts it when it ran; one that is there
+// again with the same program is SKIPPED UNCHANGED (started when it ran and
+// is stopped), with another program CONFLICT; one marked for deletion
+// FAILED, so that a later undo makes it again. Where there is no service
+// manager the row is SKIPPED UNSUPPORTED.
+int UndoService(const KeptService *s);

@@ -38,6 +38,10 @@ int RemoveService(const char *name, unsigned short installNo)
         } else if (Preview) {
             done = 1;
             CloseServiceHandle(service);
+        } else if (!KeepService(manager, name)) {
+            // What the deletion takes away could not be kept: it is not made.
+            error = GetLastError();
+            CloseServiceHandle(service);
         } else {
             // A service that does not stop is still marked for deletion; the
             // system removes it when it stops.

@@ -11,7 +11,8 @@ typedef void (*ProcessWaitFn)(HANDLE process);
 typedef void (*PauseFn)(DWORD ms);
 
 // Stops and deletes the service (one that does not stop is deleted when it
-// stops), with its SERVICE STOP-DELETE row; where the system has no service
+// stops), its configuration kept first for an undo (/K: a service that
+// cannot be kept stays), with its SERVICE STOP-DELETE row; where the system has no service
 // manager, the row is SKIPPED UNSUPPORTED. Result non-zero when the service
 // was marked for deletion (in a preview: when it could be); else the last
 // error says why, a missing service as ERROR_FILE_NOT_FOUND.

@@ -240,14 +240,12 @@ static int CopyIsWhole(const char *file, const char *copy, const ProfileItem *it
     return whole;
 }
 
-int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count)
+int MakeProfileCopy(const char *file, const ProfileItem *items, int count, char *copy, size_t cap)
 {
-    char copy[MAX_PATH];
-    if (MakeSiblingFile(copy, sizeof copy, file) != 0)
-        return WHOLE_FAILED;    // no room beside it: the file stays as it is
-    DWORD attributes = GetFileAttributesA(file);
+    if (MakeSiblingFile(copy, cap, file) != 0)
+        return 0;               // no room beside it: the file stays as it is
     int ok;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) {
         HANDLE h = CreateFileA(copy, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
     } else {
@@ -259,12 +257,26 @@ int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count
     WritePrivateProfileStringA(NULL, NULL, NULL, copy);
     if (!ok || !CopyIsWhole(file, copy, items, count)) {
         DeleteFileA(copy);
-        return WHOLE_FAILED;
+        return 0;
     }
+    return 1;
+}
+
+int SwapInProfileCopy(const char *copy, const char *file)
+{
+    DWORD attributes = GetFileAttributesA(file);
     int result = SwapInFile(copy, file, 0);
     if (result == WHOLE_DONE && attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_NORMAL))
         SetFileAttributesA(file, attributes);
     return result;
+}
+
+int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count)
+{
+    char copy[MAX_PATH];
+    if (!MakeProfileCopy(file, items, count, copy, sizeof copy))
+        return WHOLE_FAILED;
+    return SwapInProfileCopy(copy, file);
 }
 
 int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value)

@@ -31,6 +31,11 @@ struct ProfileItem {
 int WriteProfileItemsWhole(const char *file, const ProfileItem *items, int count);
 // The same for one item.
 int WriteProfileItemWhole(const char *file, const char *section, const char *item, const char *value);
+// Its two halves, for a caller that keeps the file first: the copy made
+// beside the file (its path in copy) with the items set and checked,
+// result 1 when it is whole; then swapped in (WHOLE_DONE or WHOLE_FAILED).
+int MakeProfileCopy(const char *file, const ProfileItem *items, int count, char *copy, size_t cap);
+int SwapInProfileCopy(const char *copy, const char *file);
 // Whether the system keeps this section of an INI file of the Windows
 // directory in the registry (NT's IniFileMapping, WIN.INI's [windows] say):
 // the profile API then reads and writes the registry, not the file.

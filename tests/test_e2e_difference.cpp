@@ -213,67 +213,6 @@ TEST(Difference, TheDatabaseEngineLastUser)
     DeleteFileA(c.report.c_str());
 }
 
-// Starts each command line, a few at a time, and waits for all of them
-// (silent runs ask nothing). A run that ends by restarting the machine
-// (a rollback that stages a file in use) would end the others: such runs
-// come last, one at a time.
-// The restart program a run starts (_MSRSTRT.EXE) asks Wine to restart,
-// which ends every program with a window: the next run starts only once it
-// has ended, or that run would be ended half-way.
-void WaitForRestartProgram()
-{
-    for (int tries = 0; tries < 300; tries++) {
-        bool running = false;
-        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 pe = {};
-        pe.dwSize = sizeof pe;
-        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
-            running |= UpperText(pe.szExeFile) == "_MSRSTRT.EXE";
-        CloseHandle(snap);
-        if (!running)
-            return;
-        Sleep(100);
-    }
-    ADD_FAILURE() << "the restart program did not end";
-}
-
-void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &restarts)
-{
-    const char *env = getenv("KV_DIFF_PARALLEL");
-    const size_t parallel = env && atoi(env) > 0 ? (size_t)atoi(env) : 3;
-    std::vector<size_t> order;
-    for (int last = 0; last < 2; last++)
-        for (size_t i = 0; i < commands.size(); i++)
-            if (restarts[i] == (last == 1))
-                order.push_back(i);
-    std::vector<HANDLE> running;
-    for (size_t k = 0; k <= order.size();) {
-        bool alone = k < order.size() && restarts[order[k]];
-        if (!running.empty() && (k == order.size() || running.size() == parallel || alone)) {
-            DWORD r = WaitForMultipleObjects((DWORD)running.size(), running.data(), FALSE, 60000);
-            ASSERT_LT(r, WAIT_OBJECT_0 + running.size()) << "a run did not end";
-            DWORD code = 1;
-            GetExitCodeProcess(running[r - WAIT_OBJECT_0], &code);
-            EXPECT_EQ(0u, code) << "a run ended with this code (without /E it is always 0)";
-            CloseHandle(running[r - WAIT_OBJECT_0]);
-            running.erase(running.begin() + (r - WAIT_OBJECT_0));
-            WaitForRestartProgram();
-            continue;
-        }
-        if (k == order.size())
-            break;
-        const std::string &command = commands[order[k++]];
-        std::vector<char> c(command.begin(), command.end());
-        c.push_back(0);
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi;
-        ASSERT_TRUE(CreateProcessA(NULL, c.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << command;
-        CloseHandle(pi.hThread);
-        running.push_back(pi.hProcess);
-    }
-}
-
 // Generated products: mixes of files (in use, shared, system, help files,
 // trees, the user's own), INI items and files, registry values, keys and
 // trees, the database engine's count, services and programs, uninstalled or

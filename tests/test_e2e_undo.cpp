@@ -3,10 +3,15 @@
 // INI files' items, the services) is taken before UNINSTAL.EXE /S /K, and
 // after /S /U it must be the same again, the store gone. Things changed in
 // between stay as the user left them, with CONFLICT rows; a journal line
-// that names what no run could have changed is refused.
+// that names what no run could have changed is refused. Generated products
+// (support/diffproducts.h) are each uninstalled or rolled back with /K and
+// undone: KV_UNDO_COUNT of them (16 by default, a batch; a few hundred need
+// KV_WATCHDOG and KV_TIMEOUT raised), KV_UNDO_FROM to start at a failing one.
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 #include <fstream>
+#include <map>
+#include <stdlib.h>
 #include "support/difference.h"
 #include "support/diffproducts.h"
 #include "support/kvtest.h"
@@ -200,6 +205,181 @@ TEST(Undo, ADamagedJournalIsRefusedLineByLine)
     EXPECT_EQ("orders program 1.1\n", ReadFileBytes(s.sample.app + "\\ORDERS.EXE")) << "the sound lines are undone";
     RemoveTreeForTest(s.win + "\\UNINSTAL.RCV");
     RemoveSample(s.sample);
+}
+
+// The service's configuration and whether it runs; "" when it is not there.
+std::string ServiceState(const std::string &name)
+{
+    SC_HANDLE m = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceA(m, name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS) : NULL;
+    std::vector<char> buf(8192);
+    DWORD needed;
+    SERVICE_STATUS st = {};
+    std::string text;
+    if (s && QueryServiceConfigA(s, (LPQUERY_SERVICE_CONFIGA)buf.data(), (DWORD)buf.size(), &needed) &&
+        QueryServiceStatus(s, &st)) {
+        const QUERY_SERVICE_CONFIGA *c = (const QUERY_SERVICE_CONFIGA *)buf.data();
+        auto str = [](const char *t) { return std::string(t ? t : ""); };
+        bool runs = st.dwCurrentState == SERVICE_RUNNING || st.dwCurrentState == SERVICE_START_PENDING;
+        text = std::to_string(c->dwServiceType) + " " + std::to_string(c->dwStartType) + " " +
+               std::to_string(c->dwErrorControl) + " [" + str(c->lpBinaryPathName) + "] group=" +
+               str(c->lpLoadOrderGroup) + " account=" + str(c->lpServiceStartName) + " display=" +
+               str(c->lpDisplayName) + (runs ? " running" : " stopped");
+    }
+    if (s)
+        CloseServiceHandle(s);
+    if (m)
+        CloseServiceHandle(m);
+    return text;
+}
+
+// The sources of the renames and deletions that wait for the restart and
+// lie below folder (upper-cased, without "\\??\\").
+std::vector<std::string> PendingSourcesBelow(const std::string &folder)
+{
+    std::vector<std::string> sources;
+    std::string all = PendingRenames(), top = UpperText(folder) + "\\";
+    for (size_t at = 0, pair = 0; at < all.size(); pair++) {
+        size_t bar = all.find('|', at);
+        std::string field = UpperText(all.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
+        at = bar == std::string::npos ? all.size() : bar + 1;
+        if (field.compare(0, 4, "\\??\\") == 0)
+            field = field.substr(4);
+        if (pair % 2 == 0 && field.compare(0, top.size(), top) == 0)
+            sources.push_back(field);
+    }
+    return sources;
+}
+
+// Generated products: each uninstalled (or rolled back) with /K while
+// another program holds some of their files, then undone with /U; the
+// machine must be as it was before. Held files: what another program holds
+// cannot be deleted (the row is FAILED and the file stays, so its undo finds
+// it unchanged). A held file that a rollback replaces gets its backup's copy
+// staged beside it for the restart when it can be read (and so kept); one
+// held without sharing cannot be kept, and stays with its backup and the
+// log, as work left. Undone means, for a staged file: the file as it was,
+// the backup back, and the staged copy gone, so that the record the restart
+// acts on finds nothing to put in place (the record itself stays with the
+// system's other ones). Wine's restart comes at once, while the file is
+// still held: its rename fails there, and the staged copy stays for the
+// undo. The undo runs once the holder has let go, as after the other
+// program ends.
+TEST(Undo, GeneratedProductsAreUndoneWhole)
+{
+    const char *env = getenv("KV_UNDO_COUNT");
+    int count = env && atoi(env) > 0 ? atoi(env) : 16;
+    std::string win = WinDir();
+    RemoveTreeForTest(win + "\\UNINSTAL.RCV");
+    std::string program = ScratchDir("undo_bin") + "\\UNINSTAL.EXE";
+    ASSERT_TRUE(CopyFileA(UninstallerPath().c_str(), program.c_str(), FALSE));
+    TestRng rng{0x4b56444946ull};
+    PrepareGenerated();
+    std::map<std::string, int> seen;        // the undo's rows by kind and outcome
+    std::map<std::string, int> made;        // the uninstalls' rows by kind, action and outcome
+    const char *from = getenv("KV_UNDO_FROM");
+    int skip = from ? atoi(from) / GENERATED_BATCH * GENERATED_BATCH : 0;
+    DWORD started = GetTickCount();
+    for (int first = 0; first < count && !HasFailure(); first += GENERATED_BATCH) {
+        if (first < skip) {
+            for (int n = first; n < first + GENERATED_BATCH; n++)
+                RemoveGenerated(Generate(rng, n, win));
+            continue;
+        }
+        std::vector<Generated> batch;
+        StateScope scope;
+        scope.trees = {GeneratedTop};
+        scope.flatFolders = {win, win + "\\system32"};
+        std::set<std::string> exempt;
+        std::vector<std::string> held[2], runs;
+        std::vector<bool> restarts;
+        for (int n = first; n < count && n < first + GENERATED_BATCH; n++) {
+            batch.push_back(Generate(rng, n, win));
+            const Generated &p = batch.back();
+            scope.iniFiles.insert(scope.iniFiles.end(), p.iniFiles.begin(), p.iniFiles.end());
+            // Held without sharing, or (every other product) as a running
+            // program's image is, readable.
+            held[p.n % 2].insert(held[p.n % 2].end(), p.held.begin(), p.held.end());
+            // The uninstall's report and status file say what it did, and
+            // are written once its store is closed; what the program it ran
+            // wrote is that program's own doing.
+            for (const std::string &e : {p.report, p.status, p.root + "RAN.TXT"})
+                exempt.insert(UpperText(e));
+            runs.push_back("\"" + program + "\" /V /K" + (p.rollback ? " /S /R " : " /S ") + p.log);
+            restarts.push_back(p.rollback && !p.held.empty());
+        }
+        // The undo's own report.
+        exempt.insert(UpperText(win + "\\UNINSTAL.RPT"));
+        ASSERT_FALSE(HasFatalFailure());
+        std::string label = "products " + std::to_string(first) + "-" + std::to_string(first + batch.size() - 1);
+        std::map<std::string, std::string> services;
+        for (const Generated &p : batch)
+            if (!p.service.empty())
+                services[p.service] = ServiceState(p.service);
+
+        // Taken before the holder holds its files, which it cannot read then.
+        MachineState before = TakeState(scope);
+        Holder holders[2];
+        for (int share = 0; share < 2; share++)
+            ASSERT_TRUE(held[share].empty() || holders[share].Start(held[share], share == 1)) << "a holder did not start";
+        RunAll(runs, restarts);
+        for (Holder &h : holders)
+            h.Stop();
+        MachineState removed = TakeState(scope);
+        EXPECT_FALSE(Described(Differences(before, removed), exempt).empty()) << label << ": the runs changed nothing";
+
+        for (const Generated &p : batch) {
+            std::string name = "product " + std::to_string(p.n) + (p.rollback ? " (rollback)" : "");
+            Report run = ReadReport(p.report);
+            for (const auto &row : run.rows)
+                if (row.size() == 8)
+                    made[row[2] + " " + row[4] + " " + row[5]]++;
+            std::string store = run.head["#RECOVERY"];
+            if (store.empty()) {
+                ADD_FAILURE() << name << ": no store named in its report:\n" << ReadFileBytes(p.report);
+                continue;
+            }
+            ChildRun undo = RunChild(program, "/S /V /U " + store, {}, 60000);
+            ASSERT_FALSE(undo.timedOut) << name;
+            Report r = ReadReport(win + "\\UNINSTAL.RPT");
+            EXPECT_EQ("UNDO", r.head["#MODE"]) << name;
+            EXPECT_NE(std::string::npos, r.result.find("SUCCESS")) << name << ": " << r.result;
+            for (const std::string &f : ResultLineFailures(r))
+                ADD_FAILURE() << name << ": " << f;
+            for (const auto &row : r.rows) {
+                if (row.size() != 8)
+                    continue;
+                seen[row[2] + " " + row[5]]++;
+                EXPECT_TRUE(row[5] == "DONE" || row[5] == "SKIPPED")
+                    << name << ": " << row[2] << " " << row[3] << " " << row[5] << " " << row[6] << " " << row[7];
+            }
+            EXPECT_FALSE(PathExists(store)) << name << ": the store stays";
+        }
+        MachineState after = TakeState(scope);
+        std::string left = Described(Differences(before, after), exempt);
+        EXPECT_TRUE(left.empty()) << label << ": the undo left the machine changed:\n" << left;
+        for (const auto &svc : services)
+            EXPECT_EQ(svc.second, ServiceState(svc.first)) << svc.first << ": the service came back otherwise";
+        for (const std::string &source : PendingSourcesBelow(GeneratedTop))
+            EXPECT_FALSE(PathExists(source)) << label << ": the restart would still put " << source << " in place";
+        if (HasFailure())
+            for (const Generated &p : batch)
+                printf("product %d's log:\n%s\n", p.n, p.logText.c_str());
+        for (const Generated &p : batch)
+            RemoveGenerated(p);
+    }
+    FinishGenerated();
+    printf("%d products undone in %lu s; the undo's rows:\n", count - skip,
+           (unsigned long)(GetTickCount() - started) / 1000);
+    for (const auto &kv : seen)
+        printf("  %s: %d\n", kv.first.c_str(), kv.second);
+    // What the products covered: every kind of line the journal holds was
+    // undone at least once.
+    for (const char *want : {"FILE DONE", "DIR DONE", "REGVALUE DONE", "REGKEY DONE", "INI DONE", "SERVICE DONE"})
+        EXPECT_TRUE(seen.count(want)) << "no generated product's undo made a row " << want;
+    // And the held files' cases came up.
+    for (const char *want : {"FILE DELETE FAILED", "FILE RESTORE-BACKUP STAGED", "SERVICE STOP-DELETE DONE"})
+        EXPECT_TRUE(made.count(want)) << "no generated product's uninstall made a row " << want;
 }
 
 } // namespace

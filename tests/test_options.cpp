@@ -64,6 +64,37 @@ TEST(ParseOptions, CommandLinesToFlagsPathAndTitle)
     ResetOptions();
 }
 
+// /U names a store, a folder whose name holds the product's, blanks and all:
+// the rest is taken whole, never cut into a path and a title.
+TEST(ParseOptions, AnUndoTakesTheStoreWhole)
+{
+    struct Row {
+        const char *line, *rest;
+        int undo;
+    };
+    const Row rows[] = {
+        {"/U", "", 1},
+        {"/S /V /U C:\\WIN\\UNINSTAL.RCV\\Sample Orders.20260101-100000\\", "C:\\WIN\\UNINSTAL.RCV\\Sample Orders.20260101-100000\\", 1},
+        {"/U   C:\\R\\A B C", "C:\\R\\A B C", 1},
+        {"/U \"C:\\R\\Quoted Name\"", "C:\\R\\Quoted Name", 1},
+        {"/U \"C:\\R\\Half", "\"C:\\R\\Half", 1},
+        // Without /U the first blank still ends the log's path.
+        {"/S C:\\R\\A B", "C:\\R\\A", 0},
+    };
+    for (const Row &r : rows) {
+        ResetOptions();
+        UndoWanted = 0;
+        char rest[PATH_CAP];
+        ParseOptions(r.line, rest, sizeof rest);
+        SCOPED_TRACE(r.line);
+        EXPECT_EQ(r.undo, UndoWanted);
+        EXPECT_STREQ(r.rest, rest);
+        EXPECT_STREQ(r.undo ? "" : "B", WindowTitle);
+    }
+    UndoWanted = 0;
+    ResetOptions();
+}
+
 TEST(ParseOptions, LongTextNeverOverflows)
 {
     std::string line = "/S " + std::string(400, 'x') + " " + std::string(400, 't');

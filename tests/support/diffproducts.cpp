@@ -1,6 +1,9 @@
 // See diffproducts.h.
 #include "diffproducts.h"
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
+#include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -157,10 +160,10 @@ void RemoveSample(const Sample &s)
 
 // --- the holder --------------------------------------------------------------
 
-bool Holder::Start(const std::vector<std::string> &files)
+bool Holder::Start(const std::vector<std::string> &files, bool shareRead)
 {
-    release = ScratchDir("diff_hold") + "\\release";
-    std::string cmd = "\"" + BinDir() + "\\kv_hold.exe\" " + release;
+    release = ScratchDir(shareRead ? "diff_hold_read" : "diff_hold") + "\\release";
+    std::string cmd = "\"" + BinDir() + "\\kv_hold.exe\" " + (shareRead ? "-read " : "") + release;
     for (const std::string &f : files)
         cmd += " " + f;
     std::vector<char> c(cmd.begin(), cmd.end());
@@ -183,4 +186,79 @@ void Holder::Stop()
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     pi = {};
+}
+
+// --- running them ---------------------------------------------------------------
+
+// Whether a process of this name (upper case) runs.
+static bool Running(const char *name)
+{
+    bool found = false;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 pe = {};
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32First(snap, &pe); more && !found; more = Process32Next(snap, &pe)) {
+        std::string exe = pe.szExeFile;
+        for (char &ch : exe)
+            ch = (char)toupper((unsigned char)ch);
+        found = exe == name;
+    }
+    CloseHandle(snap);
+    return found;
+}
+
+// The restart a run asked for goes on after the run has ended: the restart
+// program asks the system, whose session end (Wine's wineboot) would end a
+// run started meanwhile. Waits until both have ended.
+static void WaitForRestart()
+{
+    for (int tries = 0; tries < 300; tries++) {
+        if (!Running("_MSRSTRT.EXE") && !Running("WINEBOOT.EXE"))
+            return;
+        Sleep(100);
+    }
+    ADD_FAILURE() << "the restart did not end";
+}
+
+// Starts each command line, a few at a time, and waits for all of them
+// (silent runs ask nothing). A run that ends by restarting the machine
+// (a rollback that stages a file in use) would end the others: such runs
+// come last, one at a time, each once the restart before it is over.
+void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &restarts)
+{
+    const char *env = getenv("KV_DIFF_PARALLEL");
+    const size_t parallel = env && atoi(env) > 0 ? (size_t)atoi(env) : 3;
+    std::vector<size_t> order;
+    for (int last = 0; last < 2; last++)
+        for (size_t i = 0; i < commands.size(); i++)
+            if (restarts[i] == (last == 1))
+                order.push_back(i);
+    std::vector<HANDLE> running;
+    for (size_t k = 0; k <= order.size();) {
+        bool alone = k < order.size() && restarts[order[k]];
+        if (!running.empty() && (k == order.size() || running.size() == parallel || alone)) {
+            DWORD r = WaitForMultipleObjects((DWORD)running.size(), running.data(), FALSE, 60000);
+            ASSERT_LT(r, WAIT_OBJECT_0 + running.size()) << "a run did not end";
+            DWORD code = 1;
+            GetExitCodeProcess(running[r - WAIT_OBJECT_0], &code);
+            EXPECT_EQ(0u, code) << "a run ended with this code (without /E it is always 0)";
+            CloseHandle(running[r - WAIT_OBJECT_0]);
+            running.erase(running.begin() + (r - WAIT_OBJECT_0));
+            // Restarting runs run alone: the one that ended was the last started.
+            if (restarts[order[k - 1]])
+                WaitForRestart();
+            continue;
+        }
+        if (k == order.size())
+            break;
+        const std::string &command = commands[order[k++]];
+        std::vector<char> c(command.begin(), command.end());
+        c.push_back(0);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi;
+        ASSERT_TRUE(CreateProcessA(NULL, c.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) << command;
+        CloseHandle(pi.hThread);
+        running.push_back(pi.hProcess);
+    }
 }

@@ -40,11 +40,17 @@ Generated Generate(TestRng &rng, int n, const std::string &win);
 void RemoveGenerated(const Generated &p);
 void FinishGenerated();
 
-// Holds files open without sharing, as another program would (kv_hold).
+// Holds files open without sharing, as another program would (kv_hold);
+// with shareRead, others may still read (and so copy) them.
 struct Holder {
     std::string release;
     PROCESS_INFORMATION pi = {};
-    bool Start(const std::vector<std::string> &files);
+    bool Start(const std::vector<std::string> &files, bool shareRead = false);
     void Stop();
     ~Holder() { Stop(); }
 };
+
+// Starts each command line, KV_DIFF_PARALLEL (3) at a time, and waits for
+// all of them; those marked in restarts (a rollback that ends by restarting
+// the machine) come last, one at a time.
+void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &restarts);
