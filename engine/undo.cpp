@@ -163,10 +163,10 @@ static int UndoLine(char *line)
         else
             return UndoKey(root, f[1], key) == UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "INI") == 0) {
-        if (n != 6 || !IsState(f[4], 0) || !IsState(f[5], 0))
+        if ((n != 6 && n != 7) || !IsState(f[4], 0) || !IsState(f[5], 0))
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return UndoIniItem(f[1], f[2], f[3], f[4], f[5]) == UNDO_FAILED;
+            return UndoIniItem(f[1], f[2], f[3], f[4], f[5], n == 7 ? f[6] : NULL) == UNDO_FAILED;
     } else if (!refused) {
         refused = "BAD-LINE";
     }
@@ -179,11 +179,14 @@ int RunUndo(const char *named)
     UndoStore[0] = 0;
     if (named[0] ? !NamedStore(UndoStore, sizeof UndoStore, named) : !LatestStore(UndoStore, sizeof UndoStore)) {
         UndoStore[0] = 0;
+        RemoveEmptyStore("");   // a root left by a run ended as it made it
         return UNDO_NO_STORE;
     }
     char *text = ReadJournal(UndoStore);
+    // A store without a journal was being made, or removed, when its run was
+    // ended: holding nothing, it goes; it has nothing to undo.
     if (!text)
-        return UNDO_NO_STORE;
+        return RemoveEmptyStore(UndoStore) ? UNDO_ALL : UNDO_NO_STORE;
     // The lines, whole ones only: a last line without its line end was cut
     // by a kill before its change was made.
     int count = 0;

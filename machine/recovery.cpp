@@ -7,9 +7,12 @@
 //   DIR   path                                        a folder removed
 //   VALUE key  name  before  after                    "-" or "type:hex"
 //   KEY   key                                         an emptied key removed
-//   INI   file  section  item  before  after          "-" or "=value"
+//   INI   file  section  item  before  after  [previous]
+//                                                     "-" or "=value"; for an
+//                     item taken away, the item it stood after ("" first)
 #include "recovery.h"
 #include "recoverline.h"
+#include "../base/oscalls.h"
 #include "../base/paths.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -310,26 +313,56 @@ static void CountBytes(const char *path)
     CloseHandle(h);
 }
 
+int RenameOnly(const char *from, const char *to, int replace)
+{
+    if (PlatformKind == PLATFORM_NT)
+        return Os.MoveFileExA(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0;
+    // Elsewhere MoveFile copies between volumes: only the same drive renames.
+    if (!((from[0] | 0x20) == (to[0] | 0x20) && from[1] == ':' && to[1] == ':')) {
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return 0;
+    }
+    if (replace)
+        DeleteFileA(to);        // no replacing rename there
+    return MoveFileA(from, to) != 0;
+}
+
+// "K00001.TMP": a kept file on its way into the store from another volume.
+static int IsPartName(const char *name)
+{
+    char kept[16];
+    if (strlen(name) != 10 || !TextEqualNoCase(name + 6, ".TMP") || CopyText(kept, sizeof kept, name) != TEXT_FIT)
+        return 0;
+    memcpy(kept + 6, ".DAT", 4);
+    return IsKeptFileName(kept);
+}
+
 int MoveIntoStore(const char *path)
 {
     if (!RecoveryOpen())
         return DeleteFileA(path) ? 1 : 0;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return DeleteFileA(path) ? 1 : 0;       // nothing to keep; the error as the deletion gives it
-    char kept[16], full[STORE_PATH_CAP];
+    char kept[16], full[STORE_PATH_CAP], part[STORE_PATH_CAP];
     if (!NextKeptName(kept, sizeof kept, full, sizeof full) || !FileLine(path, kept, "-"))
         return 0;
-    if (MoveFileA(path, full))
+    if (RenameOnly(path, full, 0))
         return 1;
     DWORD error = GetLastError();
     if (error != ERROR_NOT_SAME_DEVICE) {
         SetLastError(error);
         return 0;
     }
-    // From another volume: copied whole first, then deleted.
-    if (!CopyFileA(path, full, TRUE)) {
+    // From another volume: copied under a passing name, given the kept name
+    // once whole, and only then deleted here, so that a kill never leaves a
+    // part of it under the kept name (the undo would take it for the file).
+    size_t n = strlen(full);
+    if (CopyText(part, sizeof part, full) != TEXT_FIT || n < 4)
+        return 0;
+    memcpy(part + n - 4, ".TMP", 4);
+    if (!CopyFileA(path, part, FALSE) || !RenameOnly(part, full, 0)) {
         error = GetLastError();
-        DeleteFileA(full);
+        DeleteFileA(part);
         SetLastError(error);
         return 0;
     }
@@ -404,117 +437,6 @@ int KeepFileBeforeCut(const char *path, unsigned long length)
     return KeepCopyWithMark(path, after);
 }
 
-// --- undoing files and folders ----------------------------------------------
-
-int UndoRow(const char *kind, const char *target, int result, const char *detail)
-{
-    static const char *const outcomes[] = {OUT_DONE, OUT_SKIPPED, OUT_CONFLICT, OUT_FAILED};
-    static const char *const reasons[] = {NULL, "UNCHANGED", "CHANGED-SINCE", NULL};
-    char reason[32] = "";
-    if (result == UNDO_FAILED)
-        ErrorReason(reason, sizeof reason, GetLastError());
-    AddRow(kind, 0, target, ACT_UNDO, outcomes[result], result == UNDO_FAILED ? reason : reasons[result], detail);
-    return result;
-}
-
-// Makes the folders on the way to path that are missing (the clean-up copy
-// removes the program's folder without a journal line): they were there
-// when the thing in them was taken away.
-static void MakeFolders(const char *path)
-{
-    char walk[MAX_PATH];
-    if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
-        return;
-    for (char *c = walk + 3; *c; c++) {
-        if (*c != '\\')
-            continue;
-        *c = 0;
-        if (GetFileAttributesA(walk) == INVALID_FILE_ATTRIBUTES)
-            CreateDirectoryA(walk, NULL);
-        *c = '\\';
-    }
-}
-
-// Puts the kept file at path (which holds nothing now): renamed back, or
-// copied from another volume.
-static int PutBack(const char *kept, const char *path, DWORD attributes)
-{
-    MakeFolders(path);
-    if (!MoveFileA(kept, path)) {
-        if (GetLastError() != ERROR_NOT_SAME_DEVICE || !CopyFileA(kept, path, TRUE))
-            return 0;
-        DeleteFileA(kept);
-    }
-    if (attributes)
-        SetFileAttributesA(path, attributes);
-    return 1;
-}
-
-// "<path>.RECOVERED", or with a number when that is taken.
-static int RecoveredName(char *buf, size_t cap, const char *path)
-{
-    for (int n = 1; n < 100; n++) {
-        if ((n == 1 ? FormatText(buf, cap, "%s.RECOVERED", path) : FormatText(buf, cap, "%s.RECOVERED%d", path, n)) !=
-            TEXT_FIT)
-            return 0;
-        if (GetFileAttributesA(buf) == INVALID_FILE_ATTRIBUTES)
-            return 1;
-    }
-    return 0;
-}
-
-int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after)
-{
-    char now[40], before[40] = "-";
-    ContentMark(path, now, sizeof now);
-    int keptThere = kept && GetFileAttributesA(kept) != INVALID_FILE_ATTRIBUTES;
-    if (keptThere)
-        ContentMark(kept, before, sizeof before);
-    if (kept && !keptThere) {
-        // Kept, and no longer in the store: put back by an earlier undo, or
-        // the change never came (the run was killed before it).
-        if (strcmp(now, "-") != 0)
-            return UndoRow("FILE", path, UNDO_UNCHANGED, NULL);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return UndoRow("FILE", path, UNDO_FAILED, NULL);
-    }
-    if (strcmp(now, before) == 0) {
-        if (keptThere && !Preview)
-            DeleteFileA(kept);
-        return UndoRow("FILE", path, UNDO_UNCHANGED, NULL);
-    }
-    if (strcmp(now, after) != 0) {
-        // Made or changed since: it stays, and what was there goes beside it.
-        char beside[MAX_PATH] = "";
-        if (keptThere && RecoveredName(beside, sizeof beside, path) && !Preview && !PutBack(kept, beside, attributes))
-            return UndoRow("FILE", path, UNDO_FAILED, NULL);
-        return UndoRow("FILE", path, UNDO_CONFLICT, beside[0] ? beside : NULL);
-    }
-    if (Preview)
-        return UndoRow("FILE", path, UNDO_DONE, NULL);
-    if (strcmp(now, "-") != 0) {
-        // The change's file goes first; a file with its attributes refuses that.
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path))
-            return UndoRow("FILE", path, UNDO_FAILED, NULL);
-    }
-    if (keptThere && !PutBack(kept, path, attributes))
-        return UndoRow("FILE", path, UNDO_FAILED, NULL);
-    return UndoRow("FILE", path, UNDO_DONE, NULL);
-}
-
-int UndoFolder(const char *path)
-{
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return UndoRow("DIR", path, UNDO_UNCHANGED, NULL);
-    if (!Preview) {
-        MakeFolders(path);
-        if (!CreateDirectoryA(path, NULL))
-            return UndoRow("DIR", path, UNDO_FAILED, NULL);
-    }
-    return UndoRow("DIR", path, UNDO_DONE, NULL);
-}
-
 int IsKeptFileName(const char *kept)
 {
     if (strcmp(kept, "-") == 0)
@@ -527,8 +449,9 @@ int IsKeptFileName(const char *kept)
     return 1;
 }
 
-// Deletes the store's own files (the journal and what is still kept) and
-// the store, then the root when nothing else is in it.
+// Deletes the store's own files and the store, then the root when nothing
+// else is in it. The journal goes after the kept files, so that a kill here
+// leaves a store with its journal, or a store that holds nothing.
 void RemoveRecoveryStore(const char *store)
 {
     if (Preview)
@@ -540,13 +463,15 @@ void RemoveRecoveryStore(const char *store)
     for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
         if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if ((IsKeptFileName(rec.Name) || strcmp(rec.Name, "JOURNAL.TXT") == 0) &&
+        if ((IsKeptFileName(rec.Name) || IsPartName(rec.Name)) &&
             FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
             SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(path);
         }
     }
     EndFind(&rec);
+    if (FormatText(path, sizeof path, "%sJOURNAL.TXT", store) == TEXT_FIT)
+        DeleteFileA(path);
     if (CopyText(path, sizeof path, store) == TEXT_FIT) {
         path[strlen(path) - 1] = 0;
         RemoveDirectoryA(path);
@@ -554,4 +479,39 @@ void RemoveRecoveryStore(const char *store)
         path[strlen(path) - 1] = 0;
         RemoveDirectoryA(path);     // the root, when empty
     }
+}
+
+// Whether the folder "...\" holds no entry.
+static int HoldsNothing(const char *folder)
+{
+    char pattern[STORE_PATH_CAP];
+    if (FormatText(pattern, sizeof pattern, "%s*", folder) != TEXT_FIT)
+        return 0;
+    FindRecord rec;
+    int empty = 1;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more && empty; more = FindNextEntry(&rec) == 0)
+        empty = strcmp(rec.Name, ".") == 0 || strcmp(rec.Name, "..") == 0;
+    EndFind(&rec);
+    return empty;
+}
+
+int RemoveEmptyStore(const char *store)
+{
+    if (Preview)
+        return store[0] && HoldsNothing(store);     // what the removal would give
+    char path[STORE_PATH_CAP];
+    if (!RecoveryRoot(path, sizeof path))
+        return 0;
+    int gone = 1;
+    if (store[0]) {
+        if (CopyText(path, sizeof path, store) != TEXT_FIT)
+            return 0;
+        path[strlen(path) - 1] = 0;
+        // A folder that holds anything refuses its removal: nothing is lost.
+        gone = RemoveDirectoryA(path) != 0;
+        *FileNamePart(path) = 0;
+        path[strlen(path) - 1] = 0;
+    }
+    RemoveDirectoryA(path);     // the root, when empty
+    return gone;
 }

@@ -56,6 +56,11 @@ int IsKeptFileName(const char *name);
 // Deletes the store's own files (the journal and what is still kept), the
 // store, and the recovery root when nothing else is in it. Not in a preview.
 void RemoveRecoveryStore(const char *store);
+// Removes the store when it holds nothing at all (a run ended while making
+// it, an undo ended while removing it), then the root when it is empty;
+// with store "" only the root. Result 1 when the store is gone (in a
+// preview, when it would be; nothing is removed).
+int RemoveEmptyStore(const char *store);
 
 // --- the journal's text ---
 enum { JOURNAL_FIELDS = 8 };
@@ -81,4 +86,6 @@ int UndoFolder(const char *path);
 int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
               const char *after);
 int UndoKey(HKEY rootKey, const char *keyName, const char *key);
-int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after);
+// previous: the item it stood after when it was taken away ("" first), or null.
+int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after,
+                const char *previous);
