@@ -43,9 +43,12 @@ Bench Prepare(const std::string &top, const char *mode, const char *scratch)
     b.scope.trees = {top, b.rcv};
     b.scope.flatFolders = {b.p.win};
     b.scope.iniFiles = {b.p.win + "\\win.ini", top + "\\Settings\\APP.INI"};
-    // The reports and the status file are the runs' own.
-    for (const char *name : {"\\UNINSTAL.RPT", "\\KVKILL.MIF"})
+    // The reports and the status file are the runs' own, and so is the copy
+    // a kill leaves beside one of them while it is written.
+    for (const char *name : {"\\UNINSTAL.RPT", "\\KVKILL.MIF"}) {
         b.exempt.insert(UpperText(b.p.win + name));
+        b.exempt.insert(UpperText(b.p.win + name + ".~kv"));
+    }
     return b;
 }
 
