@@ -295,19 +295,21 @@ struct StoreFigures {
     unsigned long keptBytes, journalBytes, copiedBytes;
 };
 
-// What the store holds: the kept files, the journal and its lines; and the
-// bytes the run copied into it (the seam counts copies, not renames).
-static void MeasureStore(const char *store, StoreFigures *f)
+// The files under folder ("...\"): the kept ones (in the store's folders of
+// kept files) and the journal.
+static void CountStoreFiles(const char *folder, StoreFigures *f)
 {
-    memset(f, 0, sizeof *f);
     char pattern[MAX_PATH], path[MAX_PATH];
-    FormatText(pattern, sizeof pattern, "%s*", store);
+    FormatText(pattern, sizeof pattern, "%s*", folder);
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd)) {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (fd.cFileName[0] == '.')
             continue;
-        if (strcmp(fd.cFileName, "JOURNAL.TXT") == 0) {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            FormatText(path, sizeof path, "%s%s\\", folder, fd.cFileName);
+            CountStoreFiles(path, f);
+        } else if (strcmp(fd.cFileName, "JOURNAL.TXT") == 0) {
             f->journalBytes = fd.nFileSizeLow;
         } else {
             f->keptFiles++;
@@ -316,6 +318,15 @@ static void MeasureStore(const char *store, StoreFigures *f)
     }
     if (h != INVALID_HANDLE_VALUE)
         FindClose(h);
+}
+
+// What the store holds: the kept files, the journal and its lines; and the
+// bytes the run copied into it (the seam counts copies, not renames).
+static void MeasureStore(const char *store, StoreFigures *f)
+{
+    memset(f, 0, sizeof *f);
+    CountStoreFiles(store, f);
+    char path[MAX_PATH];
     FormatText(path, sizeof path, "%sJOURNAL.TXT", store);
     HANDLE j = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     char block[4096];

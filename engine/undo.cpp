@@ -140,10 +140,11 @@ static int UndoLine(char *line)
     const char *refused = n < 2 ? "BAD-LINE" : NULL;
     if (!refused && strcmp(f[0], "FILE") == 0) {
         char kept[STORE_PATH_CAP];
-        if (n != 6 || !IsKeptFileName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
+        int none = n == 6 && strcmp(f[2], "-") == 0;
+        if (n != 6 || !IsKeptFileName(f[2]) || (!none && !KeptFilePath(kept, sizeof kept, UndoStore, f[2])))
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return UndoFile(f[1], strcmp(f[2], "-") ? kept : NULL, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
+            return UndoFile(f[1], none ? NULL : kept, (DWORD)strtol(f[3], NULL, 16), f[5]) ==
                    UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "DIR") == 0) {
         if (n != 2)

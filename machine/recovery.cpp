@@ -106,10 +106,46 @@ int RecoveryOpen(void)
     return KeepRecovery && !Preview && Journal != INVALID_HANDLE_VALUE;
 }
 
+typedef BOOL(WINAPI *AttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+
+// GetFileAttributesExA where the system has it (not Windows 95), else null.
+static AttributesExFn AttributesEx(void)
+{
+    static AttributesExFn fn;
+    static int looked;
+    if (!looked) {
+        HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+        fn = kernel ? (AttributesExFn)(void *)Os.GetProcAddress(kernel, "GetFileAttributesExA") : NULL;
+        looked = 1;
+    }
+    return fn;
+}
+
 // The root's identity, looked up once it exists (it is made by the first
-// store).
+// store); forgotten when the root is removed (it may be made again).
 static FileIdentity RootId;
 static int RootIdKnown;
+// Folders found not to be the root, by their text: an identity asks for the
+// volume (a slow call), a run asks about every file, and the files of one
+// folder come together.
+enum { NOT_ROOT_CAP = 16 };
+static char NotRoot[NOT_ROOT_CAP][MAX_PATH];
+static int NotRootNext;
+
+static void ForgetRoot(void)
+{
+    RootIdKnown = 0;
+    for (int i = 0; i < NOT_ROOT_CAP; i++)
+        NotRoot[i][0] = 0;
+}
+
+static int KnownNotRoot(const char *folder)
+{
+    for (int i = 0; i < NOT_ROOT_CAP; i++)
+        if (NotRoot[i][0] && TextEqualNoCase(NotRoot[i], folder))
+            return 1;
+    return 0;
+}
 
 int InRecoveryStore(const char *path)
 {
@@ -119,20 +155,31 @@ int InRecoveryStore(const char *path)
     size_t n = strlen(root);
     if (TextEqualNoCaseN(path, root, n) && (path[n] == 0 || path[n] == '\\'))
         return 1;
+    if (GetFileAttributesA(root) == INVALID_FILE_ATTRIBUTES) {
+        ForgetRoot();
+        return 0;           // no store anywhere: nothing can be in one
+    }
     if (!RootIdKnown && GetFileIdentity(root, &RootId) == 0)
         RootIdKnown = 1;
     if (!RootIdKnown)
-        return 0;           // no store anywhere: nothing can be in one
-    // A store holds files only, right inside its folder, which lies right
-    // inside the root: the path, its folder or the folder above that is the
-    // root when the path names the root, a store or a kept file.
+        return 0;
+    // A store lies right inside the root and holds its journal and folders
+    // of kept files: the path or one of the three folders above it is the
+    // root when the path names the root, a store, a folder or a file in one.
     char walk[MAX_PATH];
     if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
         return 1;
-    for (int level = 0; level < 3; level++) {
+    for (int level = 0; level < 4; level++) {
+        // Only a folder can be the root, in any spelling.
+        DWORD attributes = GetFileAttributesA(walk);
         FileIdentity id;
-        if (GetFileIdentity(walk, &id) == 0 && SameIdentity(&id, &RootId))
-            return 1;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !KnownNotRoot(walk) && GetFileIdentity(walk, &id) == 0) {
+            if (SameIdentity(&id, &RootId))
+                return 1;
+            CopyText(NotRoot[NotRootNext], MAX_PATH, walk);
+            NotRootNext = (NotRootNext + 1) % NOT_ROOT_CAP;
+        }
         char *slash = strrchr(walk, '\\');
         if (!slash || slash == walk || slash[-1] == ':' || slash[-1] == '\\')
             return 0;
@@ -274,24 +321,66 @@ void ContentMark(const char *path, char *buf, size_t cap)
 
 // --- keeping files -------------------------------------------------------
 
+int KeptFilePath(char *buf, size_t cap, const char *store, const char *kept)
+{
+    char folder[8];
+    return CopyTextN(folder, sizeof folder, kept, 4) == TEXT_FIT &&
+           FormatText(buf, cap, "%s%s\\%s", store, folder, kept) == TEXT_FIT;
+}
+
+// The next kept file's name and full path; the first of a hundred (or of
+// the run) makes its folder.
 static int NextKeptName(char *kept, size_t cap, char *full, size_t fullCap)
 {
     KeptCount++;
-    return FormatText(kept, cap, "K%05u.DAT", KeptCount) == TEXT_FIT &&
-           FormatText(full, fullCap, "%s%s", RecoveryStore, kept) == TEXT_FIT;
+    if (FormatText(kept, cap, "K%05u.DAT", KeptCount) != TEXT_FIT ||
+        !KeptFilePath(full, fullCap, RecoveryStore, kept))
+        return 0;
+    if (KeptCount == 1 || KeptCount % 100 == 0) {
+        char folder[STORE_PATH_CAP];
+        CopyText(folder, sizeof folder, full);
+        *FileNamePart(folder) = 0;
+        folder[strlen(folder) - 1] = 0;
+        if (!CreateDirectoryA(folder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 1;
 }
 
 // "FILE path kept attributes write-time after" for the file as it is now.
+// The file's attributes and last write time; 0 when it is not there. Not by
+// a folder search where the system has the call: that cost a kept uninstall
+// as much again as the move itself.
+static int FileState(const char *path, DWORD *attributes, FILETIME *written)
+{
+    AttributesExFn attributesEx = AttributesEx();
+    if (attributesEx) {
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (!attributesEx(path, GetFileExInfoStandard, &a))
+            return 0;
+        *attributes = a.dwFileAttributes;
+        *written = a.ftLastWriteTime;
+        return 1;
+    }
+    FindRecord rec;
+    int found = FindFirstEntry(path, &rec) == 0;
+    if (found) {
+        *attributes = rec.Attributes;
+        *written = rec.Data.ftLastWriteTime;
+    }
+    EndFind(&rec);
+    return found;
+}
+
 static int FileLine(const char *path, const char *kept, const char *after)
 {
     char attributes[16] = "0", written[24] = "0:0";
-    FindRecord rec;
-    if (FindFirstEntry(path, &rec) == 0) {
-        FormatText(attributes, sizeof attributes, "%lx", (unsigned long)rec.Attributes);
-        FormatText(written, sizeof written, "%lx:%lx", (unsigned long)rec.Data.ftLastWriteTime.dwHighDateTime,
-                   (unsigned long)rec.Data.ftLastWriteTime.dwLowDateTime);
+    DWORD a;
+    FILETIME t;
+    if (FileState(path, &a, &t)) {
+        FormatText(attributes, sizeof attributes, "%lx", (unsigned long)a);
+        FormatText(written, sizeof written, "%lx:%lx", (unsigned long)t.dwHighDateTime, (unsigned long)t.dwLowDateTime);
     }
-    EndFind(&rec);
     Line l = {};
     PutField(&l, "FILE");
     PutField(&l, path);
@@ -449,6 +538,42 @@ int IsKeptFileName(const char *kept)
     return 1;
 }
 
+// "K000": a folder of kept files.
+static int IsKeptFolderName(const char *name)
+{
+    if (strlen(name) != 4 || name[0] != 'K')
+        return 0;
+    for (int i = 1; i < 4; i++)
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+    return 1;
+}
+
+// Deletes the kept files (and parts of them) in folder ("...\"), and its
+// folders of kept files with them.
+static void DeleteKeptFiles(const char *folder)
+{
+    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
+    if (FormatText(pattern, sizeof pattern, "%s*", folder) != TEXT_FIT)
+        return;
+    FindRecord rec;
+    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
+        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsKeptFolderName(rec.Name) && !(rec.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                FormatText(path, sizeof path, "%s%s\\", folder, rec.Name) == TEXT_FIT) {
+                DeleteKeptFiles(path);
+                path[strlen(path) - 1] = 0;
+                RemoveDirectoryA(path);
+            }
+        } else if ((IsKeptFileName(rec.Name) || IsPartName(rec.Name)) &&
+                   FormatText(path, sizeof path, "%s%s", folder, rec.Name) == TEXT_FIT) {
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path);
+        }
+    }
+    EndFind(&rec);
+}
+
 // Deletes the store's own files and the store, then the root when nothing
 // else is in it. The journal goes after the kept files, so that a kill here
 // leaves a store with its journal, or a store that holds nothing.
@@ -456,20 +581,9 @@ void RemoveRecoveryStore(const char *store)
 {
     if (Preview)
         return;
-    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
-    if (FormatText(pattern, sizeof pattern, "%s*", store) != TEXT_FIT)
-        return;
-    FindRecord rec;
-    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
-        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        if ((IsKeptFileName(rec.Name) || IsPartName(rec.Name)) &&
-            FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path);
-        }
-    }
-    EndFind(&rec);
+    char path[STORE_PATH_CAP];
+    ForgetRoot();
+    DeleteKeptFiles(store);
     if (FormatText(path, sizeof path, "%sJOURNAL.TXT", store) == TEXT_FIT)
         DeleteFileA(path);
     if (CopyText(path, sizeof path, store) == TEXT_FIT) {
@@ -502,6 +616,7 @@ int RemoveEmptyStore(const char *store)
     char path[STORE_PATH_CAP];
     if (!RecoveryRoot(path, sizeof path))
         return 0;
+    ForgetRoot();
     int gone = 1;
     if (store[0]) {
         if (CopyText(path, sizeof path, store) != TEXT_FIT)

@@ -53,6 +53,11 @@ int KeepIniItem(const char *file, const char *section, const char *item, const c
 
 // Whether name is a kept file's name in a store ("K00001.DAT"), or "-".
 int IsKeptFileName(const char *name);
+// The kept file's full path in store ("...\"): kept files lie in folders of
+// a hundred ("K000\K00001.DAT"), since a folder of thousands is searched
+// entry by entry (on FAT, and by Wine) for every file moved into it. 1 when
+// it fits.
+int KeptFilePath(char *buf, size_t cap, const char *store, const char *kept);
 // Deletes the store's own files (the journal and what is still kept), the
 // store, and the recovery root when nothing else is in it. Not in a preview.
 void RemoveRecoveryStore(const char *store);
