@@ -3,7 +3,10 @@
 // total, the pacing the progress display asks for (steps x one 10 ms pump),
 // the bare floor (the same file, registry and profile calls made directly)
 // and what is left: the engine's own overhead; then, by kind, each step's
-// time beyond its pump beside the floor's time per call.
+// time beyond its pump beside the floor's time per call. Then the same
+// uninstall kept for an undo (/K): the time it adds, where it goes, the
+// store's size, and whether a file of the store's volume was copied into
+// it rather than moved.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,6 +15,7 @@
 #include "base/text.h"
 #include "engine/uninstall.h"
 #include "log/inventory.h"
+#include "machine/recovery.h"
 #include "ui/progress.h"
 
 enum { DIRS = 64, FILES_PER_DIR = 64, REG_KEYS = 50, VALUES_PER_KEY = 20, INI_FILES = 10,
@@ -269,6 +273,113 @@ static void CountStep(const char *text)
     LastKind = k;
 }
 
+// --- the uninstall kept for an undo (/K) ----------------------------------------
+
+// Bytes of the product's files as installed: what the uninstall deletes.
+static unsigned long ProductFileBytes(void)
+{
+    unsigned long bytes = 0;
+    char path[MAX_PATH];
+    for (int d = 0; d < DIRS; d++)
+        for (int f = 0; f < FILES_PER_DIR; f++) {
+            FilePath(path, sizeof path, d, f);
+            WIN32_FILE_ATTRIBUTE_DATA a;
+            if (GetFileAttributesExA(path, GetFileExInfoStandard, &a))
+                bytes += a.nFileSizeLow;
+        }
+    return bytes;
+}
+
+struct StoreFigures {
+    int keptFiles, journalLines;
+    unsigned long keptBytes, journalBytes, copiedBytes;
+};
+
+// The files under folder ("...\"): the kept ones (in the store's folders of
+// kept files) and the journal.
+static void CountStoreFiles(const char *folder, StoreFigures *f)
+{
+    char pattern[MAX_PATH], path[MAX_PATH];
+    FormatText(pattern, sizeof pattern, "%s*", folder);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd)) {
+        if (fd.cFileName[0] == '.')
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            FormatText(path, sizeof path, "%s%s\\", folder, fd.cFileName);
+            CountStoreFiles(path, f);
+        } else if (strcmp(fd.cFileName, "JOURNAL.TXT") == 0) {
+            f->journalBytes = fd.nFileSizeLow;
+        } else {
+            f->keptFiles++;
+            f->keptBytes += fd.nFileSizeLow;
+        }
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
+}
+
+// What the store holds: the kept files, the journal and its lines; and the
+// bytes the run copied into it (the seam counts copies, not renames).
+static void MeasureStore(const char *store, StoreFigures *f)
+{
+    memset(f, 0, sizeof *f);
+    CountStoreFiles(store, f);
+    char path[MAX_PATH];
+    FormatText(path, sizeof path, "%sJOURNAL.TXT", store);
+    HANDLE j = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    char block[4096];
+    DWORD got;
+    while (j != INVALID_HANDLE_VALUE && ReadFile(j, block, sizeof block, &got, NULL) && got)
+        for (DWORD i = 0; i < got; i++)
+            f->journalLines += block[i] == '\n';
+    if (j != INVALID_HANDLE_VALUE)
+        CloseHandle(j);
+    f->copiedBytes = RecoveryStoreBytes() - f->journalBytes;
+}
+
+// One silent uninstall of a fresh installation, kept for an undo with keep;
+// its time. The store is measured into *store, then removed.
+static double TimedRun(int keep, const char *logPath, StoreFigures *store, unsigned long *deletedBytes)
+{
+    Install();
+    BuildInventory();
+    *deletedBytes = ProductFileBytes();
+    KeepRecovery = keep;
+    if (keep && OpenRecoveryStore("KvBench") != 0)
+        printf("the store could not be made\n");
+    double t0 = Now();
+    RunUninstall(logPath);
+    double t = Now() - t0;
+    CloseRecoveryStore();
+    if (keep && RecoveryStore[0]) {
+        MeasureStore(RecoveryStore, store);
+        RemoveRecoveryStore(RecoveryStore);
+    }
+    KeepRecovery = 0;
+    FreeInventory();
+    CleanUp();
+    return t;
+}
+
+// The cost of one journal line alone (written and flushed), over many.
+static double JournalLineCost(void)
+{
+    const int lines = 500;
+    KeepRecovery = 1;
+    if (OpenRecoveryStore("KvBench") != 0)
+        return 0;
+    double t0 = Now();
+    for (int i = 0; i < lines; i++)
+        KeepFolder("C:\\kvbench\\Sample Product\\Directory 00");
+    double t = (Now() - t0) / lines;
+    CloseRecoveryStore();
+    RemoveRecoveryStore(RecoveryStore);
+    KeepRecovery = 0;
+    return t;
+}
+
 int main(void)
 {
     HINSTANCE instance = GetModuleHandleA(NULL);
@@ -346,6 +457,41 @@ int main(void)
     for (int k = 0; k < FLOOR_KINDS; k++)
         printf("  floor: %-32s %5d calls, %.3f ms each\n", floorKind[k], FloorCalls[k],
                FloorTime[k] * 1000 / FloorCalls[k]);
+
+    // With /K, between two more runs without it (the machine's load drifts
+    // over minutes): the time it adds against their mean.
+    static double baseKindTime[MAX_KINDS];
+    static int baseKindSteps[MAX_KINDS];
+    memcpy(baseKindTime, KindTime, sizeof KindTime);
+    memcpy(baseKindSteps, KindSteps, sizeof KindSteps);
+    StoreFigures store = {};
+    unsigned long deleted = 0, deletedAgain = 0;
+    double before = TimedRun(0, logPath, &store, &deletedAgain);
+    memset(KindTime, 0, sizeof KindTime);
+    memset(KindSteps, 0, sizeof KindSteps);
+    LastKind = -1;
+    ProgressObserver = CountStep;
+    double kept = TimedRun(1, logPath, &store, &deleted);
+    if (LastKind >= 0)
+        KindTime[LastKind] += Now() - LastStep;
+    ProgressObserver = NULL;
+    double after = TimedRun(0, logPath, &store, &deletedAgain);
+    double base = (before + after) / 2;
+    double line = JournalLineCost();
+    printf("with /K:  %8.3f s against %.3f s without (%.3f before it, %.3f after): %+.3f s = %+.1f%% "
+           "(goal: under 5%%)\n", kept, base, before, after, kept - base, 100.0 * (kept - base) / base);
+    printf("store:    %lu bytes: %d kept files of %lu bytes (the files deleted: %d of %lu bytes), "
+           "a journal of %d lines, %lu bytes\n", store.keptBytes + store.journalBytes, store.keptFiles,
+           store.keptBytes, DIRS * FILES_PER_DIR, deleted, store.journalLines, store.journalBytes);
+    printf("copied:   %lu bytes copied into the store (goal: none, every file on the store's volume is moved: %s)\n",
+           store.copiedBytes, store.copiedBytes == 0 && store.keptBytes == deleted ? "met" : "MISSED");
+    printf("journal:  %.3f ms a line, written and flushed (%.3f s for the run's lines)\n", line * 1000,
+           line * store.journalLines);
+    for (int k = 0; k < MAX_KINDS && KindName[k][0]; k++)
+        if (KindSteps[k] && baseKindSteps[k])
+            printf("  with /K: %-32s %5d steps, %.3f ms from one to the next, %+.3f ms against without\n",
+                   KindName[k], KindSteps[k], KindTime[k] * 1000 / KindSteps[k],
+                   (KindTime[k] / KindSteps[k] - baseKindTime[k] / baseKindSteps[k]) * 1000);
     DestroyWindow(MainWindow);
     return 0;
 }

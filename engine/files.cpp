@@ -82,7 +82,7 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
             return Refuse("BAD-PATH");
         // Any pattern in a protected folder (not only "*.*") would take files
         // of the system or of other products.
-        if (IsRootPath(dir) || IsProtectedFolder(dir) || InRecoveryStore(dir, 1))
+        if (IsRootPath(dir) || IsProtectedFolder(dir) || InRecoveryStore(dir))
             return Refuse("PROTECTED");
         if (PathCrossesLink(dir, 1))
             return Refuse("LINK");
@@ -90,7 +90,7 @@ int RemoveFileEntry(const char *path, const char *backupPath, int restore, const
         return ENTRY_HANDLED;
     }
     // What an undo needs is never a log's to remove.
-    if (InRecoveryStore(path, 0))
+    if (InRecoveryStore(path))
         return Refuse("PROTECTED");
     // A rollback never deletes what it cannot put back.
     if (restore && backupPath[0] && !IsReadableFile(backupPath)) {
@@ -165,7 +165,7 @@ int RemoveTree(const char *path, int deleteFiles, unsigned short installNo, int 
     }
     // Protection first: a protected folder that is itself a link (a profile's
     // Desktop, say) keeps its link too.
-    if (IsRootPath(path) || IsProtectedFolder(path) || InRecoveryStore(path, 1)) {
+    if (IsRootPath(path) || IsProtectedFolder(path) || InRecoveryStore(path)) {
         RecordRefusal(kind, path, "PROTECTED", installNo);
         return 0;
     }

@@ -112,7 +112,7 @@ static const char *PathRefusal(const char *path)
 {
     if (!IsPlainAbsolutePath(path, 0) || IsRootPath(path))
         return "BAD-PATH";
-    if (InRecoveryStore(path, 1))
+    if (InRecoveryStore(path))
         return "PROTECTED";
     if (PathCrossesLink(path, 0))
         return "LINK";
@@ -173,7 +173,7 @@ static const char *ServiceRefusal(const char *binary)
     size_t n = end ? (size_t)(end - start) : strlen(start);
     if (n == 0 || CopyTextN(program, sizeof program, start, n) != TEXT_FIT)
         return "BAD-PATH";
-    return IsPlainAbsolutePath(program, 0) && InRecoveryStore(program, 0) ? "PROTECTED" : NULL;
+    return IsPlainAbsolutePath(program, 0) && InRecoveryStore(program) ? "PROTECTED" : NULL;
 }
 
 // Undoes one line; result UNDO_FAILED when something failed (the store is
@@ -185,11 +185,12 @@ static int UndoLine(char *line)
     const char *refused = n < 2 ? "BAD-LINE" : NULL;
     if (!refused && (strcmp(f[0], "FILE") == 0 || strcmp(f[0], "INITEXT") == 0)) {
         char kept[STORE_PATH_CAP];
-        if (n != 6 || !IsKeptFileName(f[2]) || FormatText(kept, sizeof kept, "%s%s", UndoStore, f[2]) != TEXT_FIT)
+        int none = n == 6 && strcmp(f[2], "-") == 0;
+        if (n != 6 || !IsKeptFileName(f[2]) || (!none && !KeptFilePath(kept, sizeof kept, UndoStore, f[2])))
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return (f[0][0] == 'F' ? UndoFile : UndoIniText)(f[1], strcmp(f[2], "-") ? kept : NULL,
-                                                           (DWORD)strtol(f[3], NULL, 16), f[5]) == UNDO_FAILED;
+            return (f[0][0] == 'F' ? UndoFile : UndoIniText)(f[1], none ? NULL : kept, (DWORD)strtol(f[3], NULL, 16),
+                                                           f[5]) == UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "DIR") == 0) {
         if (n != 2)
             refused = "BAD-LINE";
@@ -219,10 +220,10 @@ static int UndoLine(char *line)
             return UndoProgmanLine(f[0][0] == 'G', f[1], f[2]);
         }
     } else if (!refused && strcmp(f[0], "INI") == 0) {
-        if (n != 6 || !IsState(f[4], 0) || !IsState(f[5], 0))
+        if ((n != 6 && n != 7) || !IsState(f[4], 0) || !IsState(f[5], 0))
             refused = "BAD-LINE";
         else if (!(refused = PathRefusal(f[1])))
-            return UndoIniItem(f[1], f[2], f[3], f[4], f[5]) == UNDO_FAILED;
+            return UndoIniItem(f[1], f[2], f[3], f[4], f[5], n == 7 ? f[6] : NULL) == UNDO_FAILED;
     } else if (!refused && strcmp(f[0], "SERVICE") == 0) {
         KeptService service;
         if (n != 11 || !ServiceFields(f, &service))
@@ -241,11 +242,14 @@ int RunUndo(const char *named)
     UndoStore[0] = 0;
     if (named[0] ? !NamedStore(UndoStore, sizeof UndoStore, named) : !LatestStore(UndoStore, sizeof UndoStore)) {
         UndoStore[0] = 0;
+        RemoveEmptyStore("");   // a root left by a run ended as it made it
         return UNDO_NO_STORE;
     }
     char *text = ReadJournal(UndoStore);
+    // A store without a journal was being made, or removed, when its run was
+    // ended: holding nothing, it goes; it has nothing to undo.
     if (!text)
-        return UNDO_NO_STORE;
+        return RemoveEmptyStore(UndoStore) ? UNDO_ALL : UNDO_NO_STORE;
     // The lines, whole ones only: a last line without its line end was cut
     // by a kill before its change was made.
     int count = 0;

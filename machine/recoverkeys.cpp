@@ -170,6 +170,10 @@ int KeepIniItem(const char *file, const char *section, const char *item, const c
         free(v.Data);
     } else {
         PutField(&l, "-");
+        // An item taken away goes back where it stood: after this one.
+        char previous[NAME_CAP];
+        if (ProfileItemBefore(file, section, item, previous, sizeof previous) == 0)
+            PutField(&l, previous);
     }
     return WriteLine(&l);
 }
@@ -278,10 +282,12 @@ int UndoKey(HKEY rootKey, const char *keyName, const char *key)
     return UndoRow("REGKEY", keyName, UNDO_DONE, NULL);
 }
 
-int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after)
+int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after,
+                const char *previous)
 {
     static char value[INI_VALUE_CAP + 1];
     static const char absent[] = "\x7f-absent-\x7f";
+    DropLeftCopy(file);
     value[0] = '=';
     DWORD n = GetPrivateProfileStringA(section, item, absent, value + 1, INI_VALUE_CAP, file);
     const char *now = strcmp(value + 1, absent) == 0 ? "-" : value;
@@ -299,7 +305,10 @@ int UndoIniItem(const char *file, const char *section, const char *item, const c
         result = UNDO_DONE;
     } else {
         const char *put = strcmp(before, "-") == 0 ? NULL : before + 1;
-        result = WriteProfileItemWhole(file, section, item, put) == 0 ? UNDO_DONE : UNDO_FAILED;
+        int written = put && previous && strcmp(now, "-") == 0
+                          ? WriteProfileItemAfter(file, section, item, put, previous)
+                          : WriteProfileItemWhole(file, section, item, put);
+        result = written == WHOLE_DONE ? UNDO_DONE : UNDO_FAILED;
     }
     return UndoRow("INI", file, result, detail);
 }

@@ -1,6 +1,6 @@
-// The recovery journal's line writer and content marks, shared by the files
-// of the store (recovery.cpp, recoverkeys.cpp, recovermark.cpp,
-// recoverservice.cpp). Not for use outside them.
+// The recovery journal's line writer, content marks and the helpers shared
+// by the files of the store (recovery.cpp, recoverkeys.cpp, recovermark.cpp,
+// recoverservice.cpp, recoverfiles.cpp). Not for use outside them.
 #pragma once
 #include <stddef.h>
 
@@ -27,3 +27,11 @@ void BytesMark(const void *bytes, size_t len, char *buf, size_t cap);
 // The row of one undone journal line (UNDO_DONE... of recovery.h); result
 // the same value.
 int UndoRow(const char *kind, const char *target, int result, const char *detail);
+// Renames from to to in one step (replacing what to holds, with replace);
+// never a copy, which a kill could leave cut under the name. Between two
+// volumes 0 with ERROR_NOT_SAME_DEVICE.
+int RenameOnly(const char *from, const char *to, int replace);
+// Deletes the copy a whole-file write leaves beside path when it is ended
+// before its swap ("<path>.~kv", wholefile.h): once the change is undone no
+// run takes it up. Not in a preview.
+void DropLeftCopy(const char *path);

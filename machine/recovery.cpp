@@ -7,7 +7,9 @@
 //   DIR   path                                        a folder removed
 //   VALUE key  name  before  after                    "-" or "type:hex"
 //   KEY   key                                         an emptied key removed
-//   INI   file  section  item  before  after          "-" or "=value"
+//   INI   file  section  item  before  after  [previous]
+//                                                     "-" or "=value"; for an
+//                     item taken away, the item it stood after ("" first)
 //   INITEXT  as FILE                                  an INI file's text
 //                     before the whole-file write of its items (after
 //                     their INI lines: undone before them, it puts the
@@ -18,6 +20,7 @@
 //                     between them; running "1" or "0")
 #include "recovery.h"
 #include "recoverline.h"
+#include "../base/oscalls.h"
 #include "../base/paths.h"
 #include "../base/rows.h"
 #include "../base/state.h"
@@ -30,7 +33,6 @@ char RecoveryStore[STORE_PATH_CAP];
 static HANDLE Journal = INVALID_HANDLE_VALUE;
 static unsigned long StoreBytes;
 static unsigned KeptCount;
-static void ForgetRoot(void);
 
 int RecoveryRoot(char *buf, size_t cap)
 {
@@ -62,7 +64,6 @@ int OpenRecoveryStore(const char *product)
 {
     CloseRecoveryStore();
     RecoveryStore[0] = 0;
-    ForgetRoot();
     if (Preview)
         return 0;           // a preview keeps nothing, and makes no store
     char root[STORE_PATH_CAP], name[48], store[STORE_PATH_CAP];
@@ -113,74 +114,19 @@ int RecoveryOpen(void)
     return KeepRecovery && !Preview && Journal != INVALID_HANDLE_VALUE;
 }
 
-// The root's identity: looked up once, and again once a store is opened
-// (which makes the root). The last folder asked about, and its answer:
-// the files of one folder come one after another.
-static FileIdentity RootId;
-static int RootChecked, RootIdKnown;
-static char LastFolder[MAX_PATH];
-static int LastFolderInside;
+typedef BOOL(WINAPI *AttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 
-static void ForgetRoot(void)
+// GetFileAttributesExA where the system has it (not Windows 95), else null.
+static AttributesExFn AttributesEx(void)
 {
-    RootChecked = RootIdKnown = 0;
-    LastFolder[0] = 0;
-}
-
-static int IsRoot(const char *path)
-{
-    FileIdentity id;
-    return GetFileIdentity(path, &id) == 0 && SameIdentity(&id, &RootId);
-}
-
-// Whether the folder, or the one above it, is the root.
-static int FolderInside(char *folder)
-{
-    if (IsRoot(folder))
-        return 1;
-    char *slash = strrchr(folder, '\\');
-    if (!slash || slash == folder || slash[-1] == ':' || slash[-1] == '\\')
-        return 0;
-    *slash = 0;
-    int inside = IsRoot(folder);
-    *slash = '\\';
-    return inside;
-}
-
-int InRecoveryStore(const char *path, int withSelf)
-{
-    char root[STORE_PATH_CAP];
-    if (!RecoveryRoot(root, sizeof root))
-        return 1;
-    size_t n = strlen(root);
-    if (TextEqualNoCaseN(path, root, n) && (path[n] == 0 || path[n] == '\\'))
-        return 1;
-    if (!RootChecked) {
-        RootChecked = 1;
-        RootIdKnown = GetFileIdentity(root, &RootId) == 0;
+    static AttributesExFn fn;
+    static int looked;
+    if (!looked) {
+        HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+        fn = kernel ? (AttributesExFn)(void *)Os.GetProcAddress(kernel, "GetFileAttributesExA") : NULL;
+        looked = 1;
     }
-    if (!RootIdKnown)
-        return 0;           // no store anywhere: nothing can be in one
-    // A store holds files only, right inside its folder, which lies right
-    // inside the root: the path, its folder or the folder above that is the
-    // root when the path names the root, a store or a kept file.
-    if (withSelf && IsRoot(path))
-        return 1;
-    char folder[MAX_PATH];
-    if (CopyText(folder, sizeof folder, path) != TEXT_FIT)
-        return 1;
-    size_t len = strlen(folder);
-    if (len && folder[len - 1] == '\\')
-        folder[--len] = 0;
-    char *slash = strrchr(folder, '\\');
-    if (!slash || slash == folder || slash[-1] == ':' || slash[-1] == '\\')
-        return 0;
-    *slash = 0;
-    if (!TextEqualNoCase(folder, LastFolder)) {
-        CopyText(LastFolder, sizeof LastFolder, folder);
-        LastFolderInside = FolderInside(folder);
-    }
-    return LastFolderInside;
+    return fn;
 }
 
 // --- the journal ---------------------------------------------------------
@@ -270,15 +216,60 @@ int SplitJournalLine(char *line, char **fields, int most)
 
 // --- keeping files -------------------------------------------------------
 
+int KeptFilePath(char *buf, size_t cap, const char *store, const char *kept)
+{
+    char folder[8];
+    return CopyTextN(folder, sizeof folder, kept, 4) == TEXT_FIT &&
+           FormatText(buf, cap, "%s%s\\%s", store, folder, kept) == TEXT_FIT;
+}
+
+// The next kept file's name and full path; the first of a hundred (or of
+// the run) makes its folder.
 static int NextKeptName(char *kept, size_t cap, char *full, size_t fullCap)
 {
     KeptCount++;
-    return FormatText(kept, cap, "K%05u.DAT", KeptCount) == TEXT_FIT &&
-           FormatText(full, fullCap, "%s%s", RecoveryStore, kept) == TEXT_FIT;
+    if (FormatText(kept, cap, "K%05u.DAT", KeptCount) != TEXT_FIT ||
+        !KeptFilePath(full, fullCap, RecoveryStore, kept))
+        return 0;
+    if (KeptCount == 1 || KeptCount % 100 == 0) {
+        char folder[STORE_PATH_CAP];
+        CopyText(folder, sizeof folder, full);
+        *FileNamePart(folder) = 0;
+        folder[strlen(folder) - 1] = 0;
+        if (!CreateDirectoryA(folder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 1;
 }
 
 // The size of the file the last FileLine named (what a move adds to the store).
 static unsigned long LastFileSize;
+
+// The file's attributes, last write time and size; 0 when it is not there.
+// Not by a folder search where the system has the call: that cost a kept
+// uninstall as much again as the move itself.
+static int FileState(const char *path, DWORD *attributes, FILETIME *written, DWORD *size)
+{
+    AttributesExFn attributesEx = AttributesEx();
+    if (attributesEx) {
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (!attributesEx(path, GetFileExInfoStandard, &a))
+            return 0;
+        *attributes = a.dwFileAttributes;
+        *written = a.ftLastWriteTime;
+        *size = a.nFileSizeLow;
+        return 1;
+    }
+    FindRecord rec;
+    int found = FindFirstEntry(path, &rec) == 0;
+    if (found) {
+        *attributes = rec.Attributes;
+        *written = rec.Data.ftLastWriteTime;
+        *size = rec.Data.nFileSizeLow;
+    }
+    EndFind(&rec);
+    return found;
+}
 
 // "FILE path kept attributes write-time after" for the file as it is now
 // (or INITEXT, of the same fields).
@@ -286,14 +277,13 @@ static int FileLine(const char *path, const char *kept, const char *after, const
 {
     LastFileSize = 0;
     char attributes[16] = "0", written[24] = "0:0";
-    FindRecord rec;
-    if (FindFirstEntry(path, &rec) == 0) {
-        FormatText(attributes, sizeof attributes, "%lx", (unsigned long)rec.Attributes);
-        LastFileSize = rec.Data.nFileSizeLow;
-        FormatText(written, sizeof written, "%lx:%lx", (unsigned long)rec.Data.ftLastWriteTime.dwHighDateTime,
-                   (unsigned long)rec.Data.ftLastWriteTime.dwLowDateTime);
+    DWORD a, size;
+    FILETIME t;
+    if (FileState(path, &a, &t, &size)) {
+        FormatText(attributes, sizeof attributes, "%lx", (unsigned long)a);
+        LastFileSize = size;
+        FormatText(written, sizeof written, "%lx:%lx", (unsigned long)t.dwHighDateTime, (unsigned long)t.dwLowDateTime);
     }
-    EndFind(&rec);
     Line l = {};
     PutField(&l, type);
     PutField(&l, path);
@@ -315,6 +305,20 @@ static void CountBytes(const char *path)
     CloseHandle(h);
 }
 
+int RenameOnly(const char *from, const char *to, int replace)
+{
+    if (PlatformKind == PLATFORM_NT)
+        return Os.MoveFileExA(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0;
+    // Elsewhere MoveFile copies between volumes: only the same drive renames.
+    if (!((from[0] | 0x20) == (to[0] | 0x20) && from[1] == ':' && to[1] == ':')) {
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return 0;
+    }
+    if (replace)
+        DeleteFileA(to);        // no replacing rename there
+    return MoveFileA(from, to) != 0;
+}
+
 int MoveIntoStore(const char *path)
 {
     if (!RecoveryOpen())
@@ -324,10 +328,10 @@ int MoveIntoStore(const char *path)
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return DeleteFileA(path) ? 1 : 0;
-    char kept[16], full[STORE_PATH_CAP];
+    char kept[16], full[STORE_PATH_CAP], part[STORE_PATH_CAP];
     if (!NextKeptName(kept, sizeof kept, full, sizeof full) || !FileLine(path, kept, "-"))
         return 0;
-    if (MoveFileA(path, full)) {
+    if (RenameOnly(path, full, 0)) {
         StoreBytes += LastFileSize;
         return 1;
     }
@@ -336,10 +340,16 @@ int MoveIntoStore(const char *path)
         SetLastError(error);
         return 0;
     }
-    // From another volume: copied whole first, then deleted.
-    if (!CopyFileA(path, full, TRUE)) {
+    // From another volume: copied under a passing name, given the kept name
+    // once whole, and only then deleted here, so that a kill never leaves a
+    // part of it under the kept name (the undo would take it for the file).
+    size_t n = strlen(full);
+    if (CopyText(part, sizeof part, full) != TEXT_FIT || n < 4)
+        return 0;
+    memcpy(part + n - 4, ".TMP", 4);
+    if (!CopyFileA(path, part, FALSE) || !RenameOnly(part, full, 0)) {
         error = GetLastError();
-        DeleteFileA(full);
+        DeleteFileA(part);
         SetLastError(error);
         return 0;
     }
@@ -423,137 +433,6 @@ int KeepFileBeforeCut(const char *path, unsigned long length)
     return KeepCopyWithMark(path, after);
 }
 
-// --- undoing files and folders ----------------------------------------------
-
-int UndoRow(const char *kind, const char *target, int result, const char *detail)
-{
-    static const char *const outcomes[] = {OUT_DONE, OUT_SKIPPED, OUT_CONFLICT, OUT_FAILED};
-    static const char *const reasons[] = {NULL, "UNCHANGED", "CHANGED-SINCE", NULL};
-    char reason[32] = "";
-    if (result == UNDO_FAILED)
-        ErrorReason(reason, sizeof reason, GetLastError());
-    AddRow(kind, 0, target, ACT_UNDO, outcomes[result], result == UNDO_FAILED ? reason : reasons[result], detail);
-    return result;
-}
-
-// Makes the folders on the way to path that are missing (the clean-up copy
-// removes the program's folder without a journal line): they were there
-// when the thing in them was taken away.
-static void MakeFolders(const char *path)
-{
-    char walk[MAX_PATH];
-    if (CopyText(walk, sizeof walk, path) != TEXT_FIT)
-        return;
-    for (char *c = walk + 3; *c; c++) {
-        if (*c != '\\')
-            continue;
-        *c = 0;
-        if (GetFileAttributesA(walk) == INVALID_FILE_ATTRIBUTES)
-            CreateDirectoryA(walk, NULL);
-        *c = '\\';
-    }
-}
-
-// Puts the kept file at path (which holds nothing now): renamed back, or
-// copied from another volume.
-static int PutBack(const char *kept, const char *path, DWORD attributes)
-{
-    MakeFolders(path);
-    if (!MoveFileA(kept, path)) {
-        if (GetLastError() != ERROR_NOT_SAME_DEVICE || !CopyFileA(kept, path, TRUE))
-            return 0;
-        DeleteFileA(kept);
-    }
-    if (attributes)
-        SetFileAttributesA(path, attributes);
-    return 1;
-}
-
-// "<path>.RECOVERED", or with a number when that is taken.
-static int RecoveredName(char *buf, size_t cap, const char *path)
-{
-    for (int n = 1; n < 100; n++) {
-        if ((n == 1 ? FormatText(buf, cap, "%s.RECOVERED", path) : FormatText(buf, cap, "%s.RECOVERED%d", path, n)) !=
-            TEXT_FIT)
-            return 0;
-        if (GetFileAttributesA(buf) == INVALID_FILE_ATTRIBUTES)
-            return 1;
-    }
-    return 0;
-}
-
-// A FILE line (kind "FILE") or an INITEXT line (kind "INI"): a file changed
-// since keeps what was there beside it, a changed INI file is left to its
-// item lines.
-static int UndoFileAs(const char *kind, const char *path, const char *kept, DWORD attributes, const char *after)
-{
-    char now[40], before[40] = "-";
-    ContentMark(path, now, sizeof now);
-    int keptThere = kept && GetFileAttributesA(kept) != INVALID_FILE_ATTRIBUTES;
-    if (keptThere)
-        ContentMark(kept, before, sizeof before);
-    if (kept && !keptThere) {
-        // Kept, and no longer in the store: put back by an earlier undo, or
-        // the change never came (the run was killed before it).
-        if (strcmp(now, "-") != 0)
-            return UndoRow(kind, path, UNDO_UNCHANGED, NULL);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return UndoRow(kind, path, UNDO_FAILED, NULL);
-    }
-    if (strcmp(now, before) == 0) {
-        if (keptThere && !Preview)
-            DeleteFileA(kept);
-        return UndoRow(kind, path, UNDO_UNCHANGED, NULL);
-    }
-    if (strcmp(now, after) != 0 && strcmp(kind, "INI") == 0) {
-        // Its items were changed since: each is undone on its own.
-        if (keptThere && !Preview)
-            DeleteFileA(kept);
-        AddRow(kind, 0, path, ACT_UNDO, OUT_SKIPPED, "CHANGED-SINCE", NULL);
-        return UNDO_UNCHANGED;
-    }
-    if (strcmp(now, after) != 0) {
-        // Made or changed since: it stays, and what was there goes beside it.
-        char beside[MAX_PATH] = "";
-        if (keptThere && RecoveredName(beside, sizeof beside, path) && !Preview && !PutBack(kept, beside, attributes))
-            return UndoRow(kind, path, UNDO_FAILED, NULL);
-        return UndoRow(kind, path, UNDO_CONFLICT, beside[0] ? beside : NULL);
-    }
-    if (Preview)
-        return UndoRow(kind, path, UNDO_DONE, NULL);
-    if (strcmp(now, "-") != 0) {
-        // The change's file goes first; a file with its attributes refuses that.
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path))
-            return UndoRow(kind, path, UNDO_FAILED, NULL);
-    }
-    if (keptThere && !PutBack(kept, path, attributes))
-        return UndoRow(kind, path, UNDO_FAILED, NULL);
-    return UndoRow(kind, path, UNDO_DONE, NULL);
-}
-
-int UndoFile(const char *path, const char *kept, DWORD attributes, const char *after)
-{
-    return UndoFileAs("FILE", path, kept, attributes, after);
-}
-
-int UndoIniText(const char *path, const char *kept, DWORD attributes, const char *after)
-{
-    return UndoFileAs("INI", path, kept, attributes, after);
-}
-
-int UndoFolder(const char *path)
-{
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return UndoRow("DIR", path, UNDO_UNCHANGED, NULL);
-    if (!Preview) {
-        MakeFolders(path);
-        if (!CreateDirectoryA(path, NULL))
-            return UndoRow("DIR", path, UNDO_FAILED, NULL);
-    }
-    return UndoRow("DIR", path, UNDO_DONE, NULL);
-}
-
 int IsKeptFileName(const char *kept)
 {
     if (strcmp(kept, "-") == 0)
@@ -564,35 +443,6 @@ int IsKeptFileName(const char *kept)
         if (kept[i] < '0' || kept[i] > '9')
             return 0;
     return 1;
-}
-
-// Deletes the store's own files (the journal and what is still kept) and
-// the store, then the root when nothing else is in it.
-void RemoveRecoveryStore(const char *store)
-{
-    if (Preview)
-        return;
-    char pattern[STORE_PATH_CAP], path[STORE_PATH_CAP];
-    if (FormatText(pattern, sizeof pattern, "%s*", store) != TEXT_FIT)
-        return;
-    FindRecord rec;
-    for (int more = FindFirstEntry(pattern, &rec) == 0; more; more = FindNextEntry(&rec) == 0) {
-        if (rec.Attributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        if ((IsKeptFileName(rec.Name) || strcmp(rec.Name, "JOURNAL.TXT") == 0) &&
-            FormatText(path, sizeof path, "%s%s", store, rec.Name) == TEXT_FIT) {
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path);
-        }
-    }
-    EndFind(&rec);
-    if (CopyText(path, sizeof path, store) == TEXT_FIT) {
-        path[strlen(path) - 1] = 0;
-        RemoveDirectoryA(path);
-        *FileNamePart(path) = 0;
-        path[strlen(path) - 1] = 0;
-        RemoveDirectoryA(path);     // the root, when empty
-    }
 }
 
 int KeepProgmanLine(const char *type, const char *group, const char *line)

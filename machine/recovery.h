@@ -20,11 +20,10 @@ int OpenRecoveryStore(const char *product);
 void CloseRecoveryStore(void);
 // Bytes of the kept files and the journal so far.
 unsigned long RecoveryStoreBytes(void);
-// Whether path names the recovery root, a store in it or a kept file (by
-// the identity of the path, its folder and the folder above, so that no
+// Whether path names the recovery root, a store in it, or a folder or file
+// in one (by the identity of the path and the folders above it, so that no
 // spelling of it escapes; by its text as well).
-// withSelf 0 for a file's path (only its folders are looked at).
-int InRecoveryStore(const char *path, int withSelf);
+int InRecoveryStore(const char *path);
 
 // --- keeping, before a change. Each result is 1 when what the change takes
 // away is kept, or no store is open; 0 when it could not be kept: the
@@ -65,9 +64,19 @@ int KeepService(SC_HANDLE manager, const char *name);
 
 // Whether name is a kept file's name in a store ("K00001.DAT"), or "-".
 int IsKeptFileName(const char *name);
+// The kept file's full path in store ("...\"): kept files lie in folders of
+// a hundred ("K000\K00001.DAT"), since a folder of thousands is searched
+// entry by entry (on FAT, and by Wine) for every file moved into it. 1 when
+// it fits.
+int KeptFilePath(char *buf, size_t cap, const char *store, const char *kept);
 // Deletes the store's own files (the journal and what is still kept), the
 // store, and the recovery root when nothing else is in it. Not in a preview.
 void RemoveRecoveryStore(const char *store);
+// Removes the store when it holds nothing at all (a run ended while making
+// it, an undo ended while removing it), then the root when it is empty;
+// with store "" only the root. Result 1 when the store is gone (in a
+// preview, when it would be; nothing is removed).
+int RemoveEmptyStore(const char *store);
 
 // --- the journal's text ---
 enum { JOURNAL_FIELDS = 12 };
@@ -97,7 +106,9 @@ int UndoFolder(const char *path);
 int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
               const char *after);
 int UndoKey(HKEY rootKey, const char *keyName, const char *key);
-int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after);
+// previous: the item it stood after when it was taken away ("" first), or null.
+int UndoIniItem(const char *file, const char *section, const char *item, const char *before, const char *after,
+                const char *previous);
 // A service as a SERVICE line keeps it; the texts are never null.
 struct KeptService {
     const char *Name, *Binary, *Group, *StartName, *DisplayName;

@@ -71,22 +71,26 @@ int SwapInFile(const char *tmp, const char *target, int stageHeld)
     return WHOLE_DONE;
 }
 
-int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld)
+// Writes bytes as the file tmp, flushed; 1 when it is there whole.
+static int WriteWholeFileAs(const char *tmp, const void *bytes, size_t len)
 {
-    char tmp[MAX_PATH];
-    if (MakeSiblingFile(tmp, sizeof tmp, path) != 0)
-        return WHOLE_FAILED;
     HANDLE file = CreateFileA(tmp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(tmp);
-        return WHOLE_FAILED;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
     DWORD written = 0;
     int ok = (len == 0 || (WriteFile(file, bytes, (DWORD)len, &written, NULL) && written == len)) &&
              FlushFileBuffers(file);
     if (!CloseHandle(file))
         ok = 0;
-    if (!ok) {
+    return ok;
+}
+
+int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld)
+{
+    char tmp[MAX_PATH];
+    if (MakeSiblingFile(tmp, sizeof tmp, path) != 0)
+        return WHOLE_FAILED;
+    if (!WriteWholeFileAs(tmp, bytes, len)) {
         DeleteFileA(tmp);       // a full disk: the old file stays whole
         return WHOLE_FAILED;
     }
@@ -283,4 +287,120 @@ int WriteProfileItemWhole(const char *file, const char *section, const char *ite
 {
     ProfileItem one = {section, item, value};
     return WriteProfileItemsWhole(file, &one, 1);
+}
+
+// --- putting an item back where it stood ----------------------------------------
+
+int ProfileItemBefore(const char *file, const char *section, const char *item, char *buf, size_t cap)
+{
+    char *list = ReadProfileList(section, file);
+    if (!list)
+        return 1;
+    const char *previous = NULL;
+    int found = 0;
+    for (const char *line = list; *line && !found; line += strlen(line) + 1) {
+        if (IsItem(line, item))
+            found = 1;
+        else
+            previous = line;
+    }
+    int result = 1;
+    if (found) {
+        const char *end = previous ? strchr(previous, '=') : NULL;
+        size_t n = previous ? (end ? (size_t)(end - previous) : strlen(previous)) : 0;
+        while (n && (previous[n - 1] == ' ' || previous[n - 1] == '\t'))
+            n--;
+        result = CopyTextN(buf, cap, previous ? previous : "", n) != TEXT_FIT;
+    }
+    free(list);
+    return result;
+}
+
+// The file's whole text, on the heap; null when it cannot be read or is
+// larger than 1 MB.
+static char *ReadText(const char *file, DWORD *len)
+{
+    HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return NULL;
+    DWORD size = GetFileSize(h, NULL);
+    char *text = size != INVALID_FILE_SIZE && size < (1u << 20) ? (char *)malloc(size + 1) : NULL;
+    if (text && !(ReadFile(h, text, size, len, NULL) && *len == size)) {
+        free(text);
+        text = NULL;
+    }
+    CloseHandle(h);
+    if (text)
+        text[size] = 0;
+    return text;
+}
+
+// Where the line after section's header (previous "") or after its item
+// previous begins in text; -1 when there is no such line.
+static long LineAfter(const char *text, const char *section, const char *previous)
+{
+    int inSection = 0;
+    for (const char *line = text; *line;) {
+        const char *next = strchr(line, '\n');
+        next = next ? next + 1 : line + strlen(line);
+        const char *p = line;
+        while (*p == ' ' || *p == '\t')
+            p++;
+        if (*p == '[') {
+            size_t n = strlen(section);
+            const char *name = p + 1;
+            while (*name == ' ' || *name == '\t')
+                name++;
+            const char *close = name + n;
+            while (*close == ' ' || *close == '\t')
+                close++;
+            inSection = TextEqualNoCaseN(name, section, n) && *close == ']';
+            if (inSection && !previous[0])
+                return (long)(next - text);
+        } else if (inSection && previous[0] && IsItem(p, previous)) {
+            return (long)(next - text);
+        }
+        line = next;
+    }
+    return -1;
+}
+
+int WriteProfileItemAfter(const char *file, const char *section, const char *item, const char *value,
+                          const char *previous)
+{
+    DWORD len = 0;
+    char *text = IniSectionIsMapped(file, section) ? NULL : ReadText(file, &len);
+    long at = text ? LineAfter(text, section, previous) : -1;
+    char copy[MAX_PATH];
+    if (at < 0 || MakeSiblingFile(copy, sizeof copy, file) != 0) {
+        free(text);
+        return WriteProfileItemWhole(file, section, item, value);
+    }
+    // The line ends as the file's do; a last line without one gets one.
+    const char *eol = strstr(text, "\r\n") || !strchr(text, '\n') ? "\r\n" : "\n";
+    const char *before = at > 0 && text[at - 1] != '\n' ? eol : "";
+    size_t n = strlen(before) + strlen(item) + 1 + strlen(value) + strlen(eol);
+    char *out = (char *)malloc(len + n + 1);
+    int ok = out != NULL;
+    if (ok) {
+        memcpy(out, text, (size_t)at);
+        FormatText(out + at, n + 1, "%s%s=%s%s", before, item, value, eol);
+        memcpy(out + at + n, text + at, len - (size_t)at);
+    }
+    DWORD attributes = GetFileAttributesA(file);
+    ok = ok && WriteWholeFileAs(copy, out, len + n);
+    free(out);
+    free(text);
+    ProfileItem one = {section, item, value};
+    // As the profile writer's own copy: nothing else reads back changed.
+    WritePrivateProfileStringA(NULL, NULL, NULL, copy);
+    if (!ok || !CopyIsWhole(file, copy, &one, 1)) {
+        DeleteFileA(copy);
+        return WriteProfileItemWhole(file, section, item, value);
+    }
+    int result = SwapInFile(copy, file, 0);
+    if (result == WHOLE_DONE && attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_NORMAL))
+        SetFileAttributesA(file, attributes);
+    return result;
 }

@@ -36,6 +36,15 @@ int WriteProfileItemWhole(const char *file, const char *section, const char *ite
 // result 1 when it is whole; then swapped in (WHOLE_DONE or WHOLE_FAILED).
 int MakeProfileCopy(const char *file, const ProfileItem *items, int count, char *copy, size_t cap);
 int SwapInProfileCopy(const char *copy, const char *file);
+// The name of the item that stands before item in its section ("" when it
+// is the first) into buf; 0, or 1 when the item is not there or the name
+// does not fit.
+int ProfileItemBefore(const char *file, const char *section, const char *item, char *buf, size_t cap);
+// Sets an item that is not there, on the line after the item previous (""
+// after the section's header), as WriteProfileItemWhole does; where that
+// line is not found, the item goes where WriteProfileItemWhole puts it.
+int WriteProfileItemAfter(const char *file, const char *section, const char *item, const char *value,
+                          const char *previous);
 // Whether the system keeps this section of an INI file of the Windows
 // directory in the registry (NT's IniFileMapping, WIN.INI's [windows] say):
 // the profile API then reads and writes the registry, not the file.

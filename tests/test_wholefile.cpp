@@ -158,4 +158,67 @@ TEST_F(WholeFile, HeldStatusFileGetsItsTextAtTheRestart)
     DeleteFileA(path.c_str());
 }
 
+// An item an undo puts back goes on the line after the item it stood after
+// (or the section's header), in the file's own line ends; the rest of the
+// text stays byte for byte. Where that item is gone it goes where the
+// profile writer puts a new item.
+TEST_F(WholeFile, AnItemPutBackStandsWhereItStood)
+{
+    struct Row {
+        const char *name, *text, *item, *previous, *want;
+    };
+    const Row rows[] = {
+        {"first of its section", "[Other]\r\nA=1\r\n[S]\r\nMid=2\r\n", "First", "",
+         "[Other]\r\nA=1\r\n[S]\r\nFirst=1\r\nMid=2\r\n"},
+        {"after an item, before the next section", "[S]\r\nFirst=1\r\n[T]\r\nFirst=9\r\n", "Mid", "First",
+         "[S]\r\nFirst=1\r\nMid=1\r\n[T]\r\nFirst=9\r\n"},
+        {"between two items", "; notes\r\n[S]\r\nFirst=1\r\nLast=3\r\n", "Mid", "First",
+         "; notes\r\n[S]\r\nFirst=1\r\nMid=1\r\nLast=3\r\n"},
+        {"header and item in other cases and blanks", "[ s ]\r\n  first = 1\r\nLast=3\r\n", "Mid", "First",
+         "[ s ]\r\n  first = 1\r\nMid=1\r\nLast=3\r\n"},
+        {"an item of the same name in another section", "[T]\r\nFirst=9\r\n[S]\r\nFirst=1\r\nLast=3\r\n", "Mid",
+         "First", "[T]\r\nFirst=9\r\n[S]\r\nFirst=1\r\nMid=1\r\nLast=3\r\n"},
+        {"LF line ends", "[S]\nFirst=1\nLast=3\n", "Mid", "First", "[S]\nFirst=1\nMid=1\nLast=3\n"},
+        {"a last line without its line end", "[S]\r\nFirst=1", "Mid", "First", "[S]\r\nFirst=1\r\nMid=1\r\n"},
+    };
+    int n = 0;
+    for (const Row &r : rows) {
+        std::string ini = dir + "\\PLACE" + std::to_string(n++) + ".INI";
+        ASSERT_TRUE(WriteFileBytes(ini, r.text));
+        EXPECT_EQ(WHOLE_DONE, WriteProfileItemAfter(ini.c_str(), "S", r.item, "1", r.previous)) << r.name;
+        EXPECT_EQ(r.want, ReadFileBytes(ini)) << r.name;
+    }
+    // The item it stood after is gone: at the section's end, as a new item.
+    std::string ini = dir + "\\GONE.INI";
+    ASSERT_TRUE(WriteFileBytes(ini, "[S]\r\nLast=3\r\n[T]\r\nX=1\r\n"));
+    EXPECT_EQ(WHOLE_DONE, WriteProfileItemAfter(ini.c_str(), "S", "Mid", "2", "First"));
+    char list[256];
+    DWORD got = GetPrivateProfileSectionA("S", list, sizeof list, ini.c_str());
+    EXPECT_EQ(std::string("Last=3\0Mid=2\0", 13), std::string(list, got));
+    EXPECT_EQ("1", IniRead(ini, "T", "X"));
+    std::vector<std::string> names = FolderNames(dir);
+    EXPECT_EQ(n + 1u, names.size()) << "no copy is left beside a file";
+}
+
+// The item before an item, as an undo records it to put the item back there.
+TEST_F(WholeFile, TheItemBeforeAnItem)
+{
+    std::string ini = dir + "\\BEFORE.INI";
+    ASSERT_TRUE(WriteFileBytes(ini, "[T]\r\nZ=0\r\n[S]\r\nFirst=1\r\nMid  = 2\r\nLast=3\r\n"));
+    struct Row {
+        const char *item, *want;
+        int result;
+    };
+    const Row rows[] = {{"First", "", 0}, {"mid", "First", 0}, {"Last", "Mid", 0}, {"Missing", "", 1}};
+    for (const Row &r : rows) {
+        char buf[64] = "unchanged";
+        EXPECT_EQ(r.result, ProfileItemBefore(ini.c_str(), "S", r.item, buf, sizeof buf)) << r.item;
+        if (r.result == 0) {
+            EXPECT_EQ(std::string(r.want), buf) << r.item;
+        }
+    }
+    char small[3];
+    EXPECT_EQ(1, ProfileItemBefore(ini.c_str(), "S", "Last", small, sizeof small)) << "a name that does not fit";
+}
+
 } // namespace
