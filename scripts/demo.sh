@@ -273,7 +273,7 @@ echo
 store=$(ls "$c/windows/UNINSTAL.RCV" 2>/dev/null | head -n 1)
 echo "== The recovery store C:\\windows\\UNINSTAL.RCV\\$store =="
 if [ -n "$store" ]; then
-    echo "  $(ls "$c/windows/UNINSTAL.RCV/$store" | grep -c '^K') kept files, $(du -sk "$c/windows/UNINSTAL.RCV/$store" | cut -f1) KB;" \
+    echo "  $(find "$c/windows/UNINSTAL.RCV/$store" -name 'K*.DAT' | wc -l) kept files, $(du -sk "$c/windows/UNINSTAL.RCV/$store" | cut -f1) KB;" \
          "$(tr -d '\r' < "$c/windows/UNINSTAL.RCV/$store/JOURNAL.TXT" | wc -l) journal lines, the first:"
     tr -d '\r' < "$c/windows/UNINSTAL.RCV/$store/JOURNAL.TXT" | head -n 4 | cut -c1-110 | sed 's/^/    /'
 fi
