@@ -70,6 +70,9 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
     ProfileItem *list = (ProfileItem *)malloc((size_t)count * sizeof *list);
     int *slots = (int *)malloc((size_t)count * sizeof *slots);
     int n = 0;
+    // The items' lines for an undo go to the disk together, before the
+    // write that changes them all (or before an item written on its own).
+    HoldJournal(1);
     for (int k = 0; k < count; k++) {
         int mapped = mayBeMapped && IniSectionMappedFor(file, items[k].Section);
         if (readable && AlreadyInPlace(file, items, count, k)) {
@@ -79,7 +82,8 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
             SetOutcome(&outcomes[k], 0, GetLastError());
         } else if (mapped) {
             // The system writes such an item to the registry, not the file.
-            int done = Preview || WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, file);
+            int done = Preview || (JournalOnDisk() &&
+                                   WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, file));
             SetOutcome(&outcomes[k], done, GetLastError());
         } else if (Preview) {
             SetOutcome(&outcomes[k], !held, heldError);
@@ -88,16 +92,18 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
             slots[n++] = k;
         } else {
             // Short of memory: this item on its own.
-            int done = WriteProfileItemWhole(file, items[k].Section, items[k].Item, items[k].Value) != WHOLE_FAILED;
+            int done = JournalOnDisk() &&
+                       WriteProfileItemWhole(file, items[k].Section, items[k].Item, items[k].Value) != WHOLE_FAILED;
             SetOutcome(&outcomes[k], done, GetLastError());
         }
     }
     if (n) {
-        int done = WriteProfileItemsWhole(file, list, n) != WHOLE_FAILED;
+        int done = JournalOnDisk() && WriteProfileItemsWhole(file, list, n) != WHOLE_FAILED;
         DWORD error = GetLastError();
         for (int i = 0; i < n; i++)
             SetOutcome(&outcomes[slots[i]], done, error);
     }
+    HoldJournal(0);
     free(slots);
     free(list);
 }
