@@ -59,7 +59,9 @@ static int WriteKept(const char *file, const ProfileItem *items, int count)
     char copy[MAX_PATH];
     if (!MakeProfileCopy(file, items, count, copy, sizeof copy))
         return 0;
-    if (!KeepIniText(file, copy)) {
+    // The items' lines, held by the caller, and the file's text are on the
+    // disk before the swap.
+    if (!KeepIniText(file, copy) || !JournalOnDisk()) {
         DWORD error = GetLastError();
         DeleteFileA(copy);
         SetLastError(error);
@@ -87,6 +89,9 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
     ProfileItem *list = (ProfileItem *)malloc((size_t)count * sizeof *list);
     int *slots = (int *)malloc((size_t)count * sizeof *slots);
     int n = 0;
+    // The items' lines for an undo go to the disk together, before the
+    // write that changes them all (or before an item written on its own).
+    HoldJournal(1);
     for (int k = 0; k < count; k++) {
         int mapped = mayBeMapped && IniSectionMappedFor(file, items[k].Section);
         if (readable && AlreadyInPlace(file, items, count, k)) {
@@ -96,7 +101,8 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
             SetOutcome(&outcomes[k], 0, GetLastError());
         } else if (mapped) {
             // The system writes such an item to the registry, not the file.
-            int done = Preview || WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, file);
+            int done = Preview || (JournalOnDisk() &&
+                                   WritePrivateProfileStringA(items[k].Section, items[k].Item, items[k].Value, file));
             SetOutcome(&outcomes[k], done, GetLastError());
         } else if (Preview) {
             SetOutcome(&outcomes[k], !held, heldError);
@@ -115,6 +121,7 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
         for (int i = 0; i < n; i++)
             SetOutcome(&outcomes[slots[i]], done, error);
     }
+    HoldJournal(0);
     free(slots);
     free(list);
 }

@@ -122,7 +122,11 @@ int KeepTree(HKEY rootKey, const char *keyName, const char *key)
 {
     if (!RecoveryOpen())
         return 1;
-    return KeepTreeLevel(rootKey, keyName, key, 0);
+    // Its lines go to the disk together: the tree goes in one change.
+    HoldJournal(1);
+    int ok = KeepTreeLevel(rootKey, keyName, key, 0) && JournalOnDisk();
+    HoldJournal(0);
+    return ok;
 }
 
 // "-" for an item that is not there, "=value" for one that is; result 0

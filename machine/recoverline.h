@@ -15,8 +15,9 @@ void Put(Line *l, const char *text, size_t n);
 // Adds a field (after a tab when the line holds one), escaped as %XX where
 // it holds a control character, "%" or a byte above 0x7E.
 void PutField(Line *l, const char *text);
-// Writes the line and flushes it to the disk; frees it. Result 1 when it is
-// there, else 0 (last error ERROR_DISK_FULL).
+// Writes the line and flushes it to the disk (while the journal is held,
+// only writes it); frees it. Result 1 when it is there, else 0 (last error
+// ERROR_DISK_FULL).
 int WriteLine(Line *l);
 // Whether this run keeps what it changes: /K, a store open, not a preview.
 int RecoveryOpen(void);

@@ -31,6 +31,8 @@
 int KeepRecovery;
 char RecoveryStore[STORE_PATH_CAP];
 static HANDLE Journal = INVALID_HANDLE_VALUE;
+// Lines written and not yet flushed; whether they wait for JournalOnDisk.
+static int Unflushed, Held;
 static unsigned long StoreBytes;
 static unsigned KeptCount;
 
@@ -94,6 +96,7 @@ int OpenRecoveryStore(const char *product)
     CopyText(RecoveryStore, sizeof RecoveryStore, store);
     StoreBytes = 0;
     KeptCount = 0;
+    Unflushed = Held = 0;
     return 0;
 }
 
@@ -168,18 +171,38 @@ void PutField(Line *l, const char *text)
 }
 
 // Writes the line and flushes it to the disk before the change is made.
+int JournalOnDisk(void)
+{
+    if (!Unflushed || Journal == INVALID_HANDLE_VALUE)
+        return 1;
+    if (!FlushFileBuffers(Journal)) {
+        SetLastError(ERROR_DISK_FULL);
+        return 0;
+    }
+    Unflushed = 0;
+    return 1;
+}
+
+void HoldJournal(int hold)
+{
+    Held = hold;
+    if (!hold)
+        JournalOnDisk();
+}
+
 int WriteLine(Line *l)
 {
     Put(l, "\r\n", 2);
     DWORD put = 0;
-    int ok = !l->Failed && WriteFile(Journal, l->Data, (DWORD)l->Len, &put, NULL) && put == l->Len &&
-             FlushFileBuffers(Journal);
-    if (ok)
+    int ok = !l->Failed && WriteFile(Journal, l->Data, (DWORD)l->Len, &put, NULL) && put == l->Len;
+    if (ok) {
         StoreBytes += (unsigned long)l->Len;
+        Unflushed = 1;
+    }
     free(l->Data);
     if (!ok)
         SetLastError(ERROR_DISK_FULL);
-    return ok;
+    return ok && (Held || JournalOnDisk());
 }
 
 int SplitJournalLine(char *line, char **fields, int most)

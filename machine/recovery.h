@@ -29,6 +29,15 @@ int InRecoveryStore(const char *path);
 // away is kept, or no store is open; 0 when it could not be kept: the
 // change must then not be made (the last error says why). ---
 
+// While held, the lines kept are written and flushed together by
+// JournalOnDisk, which must come before any of their changes: one flush for
+// the lines of changes made together (an INI file's items in one write).
+// Letting go flushes.
+void HoldJournal(int hold);
+// 1 when every line written is on the disk (flushed now when needed), or no
+// store is open; else 0 (ERROR_DISK_FULL), and no change may be made.
+int JournalOnDisk(void);
+
 // Deletes the file by moving it into the store (on its volume a rename: no
 // copy, no room needed; from another volume it is copied first). Result and
 // last error as DeleteFileA's.

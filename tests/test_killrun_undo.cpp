@@ -155,7 +155,7 @@ std::vector<int> Steps(int at, int count)
 Match Call(const std::string &name, const std::string &part = "")
 {
     return [=](const std::string &c) {
-        return (c == name || StartsWith(c, name + " ")) && (part.empty() || Has(c, part));
+        return (c == name || StartsWith(c, name + "\t")) && (part.empty() || Has(c, part));
     };
 }
 
@@ -164,7 +164,7 @@ Match Call(const std::string &name, const std::string &part = "")
 Match Move(const std::string &from, const std::string &to)
 {
     return [=](const std::string &c) {
-        for (const char *name : {"MoveFileA ", "MoveFileExA "})
+        for (const char *name : {"MoveFileA\t", "MoveFileExA\t"})
             if (StartsWith(c, name) && Has(c.substr(0, strlen(name) + from.size()), from) &&
                 Has(c.substr(strlen(name) + from.size()), to))
                 return true;
@@ -245,7 +245,7 @@ std::vector<Moment> KeepMoments(bool otherVolume)
         {"an INI file's new copy is written beside it and not swapped in",
          [](const std::vector<std::string> &t, const Bench &) {
              return Steps(First(t, 0, [](const std::string &c) {
-                              return StartsWith(c, "MoveFileExA ") && Has(c, ".~kv ");
+                              return StartsWith(c, "MoveFileExA\t") && Has(c, ".~kv\t");
                           }), 1);
          }},
     };
@@ -268,7 +268,7 @@ std::vector<Moment> UndoMoments(bool otherVolume)
         {"a replaced file is on its way back",
          [otherVolume](const std::vector<std::string> &t, const Bench &b) {
              int i = First(t, 0, [&](const std::string &c) {
-                 return StartsWith(c, "SetFileAttributesA " + (otherVolume ? b.p.top : b.p.win)) &&
+                 return StartsWith(c, "SetFileAttributesA\t" + (otherVolume ? b.p.top : b.p.win)) &&
                         !Has(c, b.rcv) && !Has(c, ".~kv");
              });
              return Steps(i < 0 ? -1 : i + 1, otherVolume ? 8 : 3);
@@ -288,13 +288,76 @@ std::vector<Moment> UndoMoments(bool otherVolume)
              // The store's own folder, "<product>.<date>", not a folder of
              // kept files in it.
              return Steps(First(t, 0, [&](const std::string &c) {
-                              std::string head = "RemoveDirectoryA " + b.rcv + "\\";
+                              std::string head = "RemoveDirectoryA\t" + b.rcv + "\\";
                               return Has(c.substr(0, head.size()), head) &&
                                      c.find('\\', head.size()) == std::string::npos &&
                                      c.find('.', head.size()) != std::string::npos;
                           }), 1);
          }},
     };
+}
+
+// --- each line on the disk before its change ---------------------------------------
+
+// The call's arguments (after the tabs).
+std::vector<std::string> Args(const std::string &call)
+{
+    std::vector<std::string> out;
+    for (size_t at = call.find('\t'); at != std::string::npos;) {
+        size_t next = call.find('\t', at + 1);
+        out.push_back(call.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
+        at = next;
+    }
+    return out;
+}
+
+// Whether the call changes the machine outside the store: not the copy a
+// whole-file write makes beside its file (the swap is the change), not a
+// write to a file (the journal, such a copy, the report).
+bool ChangesTheMachine(const std::string &call, const Bench &b)
+{
+    std::string name = call.substr(0, call.find('\t'));
+    std::vector<std::string> a = Args(call);
+    auto outside = [&](const std::string &p) {
+        return !Has(p, b.rcv) && UpperText(p).rfind(".~KV") != UpperText(p).size() - 4;
+    };
+    if (name == "SetEndOfFile" || name == "RegSetValueExA" || name == "RegDeleteValueA" || name == "RegDeleteKeyA")
+        return true;
+    if (name == "MoveFileA" || name == "MoveFileExA")
+        return a.size() == 2 && (outside(a[0]) || outside(a[1]));
+    if (name == "CopyFileA")
+        return a.size() == 2 && outside(a[1]);
+    if (name == "DeleteFileA" || name == "RemoveDirectoryA" || name == "CreateDirectoryA" ||
+        name == "SetFileAttributesA" || name == "WritePrivateProfileStringA")
+        return a.size() == 1 && a[0] != "(null)" && outside(a[0]);
+    return false;
+}
+
+// The changes made while a line written to the journal was not yet flushed.
+std::vector<std::string> ChangesBeforeTheirLine(const std::vector<std::string> &trace, const Bench &b,
+                                                int *journalWrites)
+{
+    std::string journal;        // the journal's handle: the one its lines are written to
+    bool unflushed = false;
+    std::vector<std::string> out;
+    *journalWrites = 0;
+    for (const std::string &c : trace) {
+        std::vector<std::string> a = Args(c);
+        if (StartsWith(c, "WriteFile\t") && a.size() == 2) {
+            for (const char *tag : {"FILE.", "DIR.", "VALUE.", "KEY.", "INI."})
+                if (journal.empty() && StartsWith(a[1], tag))
+                    journal = a[0];
+            if (a[0] == journal) {
+                unflushed = true;
+                ++*journalWrites;
+            }
+        } else if (StartsWith(c, "FlushFileBuffers\t") && a.size() == 1 && a[0] == journal) {
+            unflushed = false;
+        } else if (unflushed && ChangesTheMachine(c, b)) {
+            out.push_back(c);
+        }
+    }
+    return out;
 }
 
 // --- the cases -------------------------------------------------------------------
@@ -326,6 +389,30 @@ TEST(KillUndoOtherVolume, AnUndoOfARollbackEndedAnywhereRunAgainEndsAsAWholeOne)
     ASSERT_TRUE(PathExists("D:\\")) << "no drive D: (the test runs with KV_SMALL_DRIVE)";
     Bench b = Prepare("D:\\KVKILL", "/S /R", "killundo_undo_d");
     KillAt(b, "on D:, /S /R /K, /S /U ended, /S /U", UndoMoments(true), Seed(94), UndoKilledThenAgain);
+}
+
+// A kill cannot show it (what was written is there after a kill), a
+// power cut would: no change comes while a line of the journal is written
+// and not flushed. For an uninstall and a rollback, each run whole.
+TEST(KillUndo, EveryJournalLineIsOnTheDiskBeforeItsChange)
+{
+    for (const char *mode : {"/S", "/S /R"}) {
+        Bench b = Prepare("C:\\KVKILL", mode, "killundo_order");
+        std::string log;
+        Fresh(b, &log);
+        CallKill run = RunKilledAtCall(b.program, b.mode + " /K " + log, 0);
+        ASSERT_TRUE(run.started && run.armed && !run.timedOut && !run.killed) << mode;
+        int lines = 0;
+        std::vector<std::string> early = ChangesBeforeTheirLine(run.trace, b, &lines);
+        EXPECT_GT(lines, 20) << mode << ": the journal's writes were not found";
+        std::string text;
+        for (size_t i = 0; i < early.size() && i < 5; i++)
+            text += "  " + early[i] + "\n";
+        EXPECT_TRUE(early.empty()) << mode << ": " << early.size() << " changes while a line was not flushed:\n"
+                                   << text;
+        RemoveKillProduct(b.p);
+        RemoveTreeForTest(b.rcv);
+    }
 }
 
 } // namespace

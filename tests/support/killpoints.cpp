@@ -4,29 +4,29 @@
 // process is ended there.
 #include "killpoints.h"
 #include <map>
+#include <stdio.h>
 #include <string.h>
 #include <vector>
 
 namespace {
 
-// strings: how many of the first arguments are texts, for the trace.
+// args: what the trace shows of each argument, in order: 's' its text, 'h'
+// its value (a handle), 'd' the first bytes it points at, '-' nothing.
 const struct {
-    const char *module, *name;
-    int strings;
+    const char *module, *name, *args;
 } Watched[] = {
-    {"kernel32.dll", "WriteFile", 0},          {"kernel32.dll", "FlushFileBuffers", 0},
-    {"kernel32.dll", "SetEndOfFile", 0},       {"kernel32.dll", "CreateFileA", 1},
-    {"kernel32.dll", "MoveFileA", 2},          {"kernel32.dll", "MoveFileExA", 2},
-    {"kernel32.dll", "CopyFileA", 2},          {"kernel32.dll", "DeleteFileA", 1},
-    {"kernel32.dll", "CreateDirectoryA", 1},   {"kernel32.dll", "RemoveDirectoryA", 1},
-    {"kernel32.dll", "SetFileAttributesA", 1}, {"kernel32.dll", "WritePrivateProfileStringA", 0},
-    {"advapi32.dll", "RegSetValueExA", 0},     {"advapi32.dll", "RegDeleteValueA", 0},
-    {"advapi32.dll", "RegDeleteKeyA", 0},      {"advapi32.dll", "RegCreateKeyExA", 0},
+    {"kernel32.dll", "WriteFile", "hd"},        {"kernel32.dll", "FlushFileBuffers", "h"},
+    {"kernel32.dll", "SetEndOfFile", "h"},      {"kernel32.dll", "CreateFileA", "s"},
+    {"kernel32.dll", "MoveFileA", "ss"},        {"kernel32.dll", "MoveFileExA", "ss"},
+    {"kernel32.dll", "CopyFileA", "ss"},        {"kernel32.dll", "DeleteFileA", "s"},
+    {"kernel32.dll", "CreateDirectoryA", "s"},  {"kernel32.dll", "RemoveDirectoryA", "s"},
+    {"kernel32.dll", "SetFileAttributesA", "s"}, {"kernel32.dll", "WritePrivateProfileStringA", "---s"},
+    {"advapi32.dll", "RegSetValueExA", ""},     {"advapi32.dll", "RegDeleteValueA", ""},
+    {"advapi32.dll", "RegDeleteKeyA", ""},      {"advapi32.dll", "RegCreateKeyExA", ""},
 };
 
 struct Breakpoint {
-    const char *name;
-    int strings;
+    const char *name, *args;
     BYTE original;
     bool placed;
 };
@@ -49,17 +49,33 @@ std::string ChildText(HANDLE process, DWORD_PTR address)
     return text;
 }
 
-// "Name arg arg" of a call stopped at its first instruction: the return
-// address at the stack pointer, the arguments above it.
+// "Name<tab>arg<tab>arg" of a call stopped at its first instruction: the
+// return address at the stack pointer, the arguments above it. A text argument
+// that is null shows as "(null)"; data shows its first 8 bytes, each
+// control character as '.'.
 std::string TraceLine(HANDLE process, const CONTEXT &c, const Breakpoint &bp)
 {
     std::string line = bp.name;
 #ifndef _WIN64
-    for (int i = 0; i < bp.strings; i++) {
+    for (int i = 0; bp.args[i]; i++) {
         DWORD arg = 0;
         SIZE_T n = 0;
-        if (ReadProcessMemory(process, (void *)(DWORD_PTR)(c.Esp + 4 + 4 * i), &arg, sizeof arg, &n))
-            line += " " + ChildText(process, arg);
+        if (bp.args[i] == '-' ||
+            !ReadProcessMemory(process, (void *)(DWORD_PTR)(c.Esp + 4 + 4 * i), &arg, sizeof arg, &n))
+            continue;
+        if (bp.args[i] == 's') {
+            line += "\t" + (arg ? ChildText(process, arg) : std::string("(null)"));
+        } else if (bp.args[i] == 'h') {
+            char hex[16];
+            snprintf(hex, sizeof hex, "\th=%lx", (unsigned long)arg);
+            line += hex;
+        } else {
+            char data[8] = {};
+            ReadProcessMemory(process, (void *)(DWORD_PTR)arg, data, sizeof data, &n);
+            line += "\t";
+            for (size_t k = 0; k < n; k++)
+                line += (unsigned char)data[k] < 0x20 ? '.' : data[k];
+        }
     }
 #else
     (void)process;
@@ -89,7 +105,7 @@ CallKill RunKilledAtCall(const std::string &program, const std::string &args, un
         if (!f && m)
             f = GetProcAddress(m, w.name);
         if (f)
-            points[(DWORD_PTR)f] = {w.name, w.strings, *(const BYTE *)f, false};
+            points[(DWORD_PTR)f] = {w.name, w.args, *(const BYTE *)f, false};
     }
     std::string cmd = "\"" + program + "\" " + args;
     std::vector<char> text(cmd.begin(), cmd.end());

@@ -16,8 +16,9 @@ struct CallKill {
     bool killed = false;       // ended before call number `at`
     bool timedOut = false;
     unsigned calls = 0;        // calls counted, the one it was ended at included
-    // Each counted call in order: its function and its text arguments
-    // ("MoveFileA C:\\FROM C:\\TO"); the last is the one it was ended at.
+    // Each counted call in order: its function and its arguments as
+    // killpoints.cpp shows them, after tabs ("MoveFileA<tab>C:\FROM<tab>C:\TO",
+    // "WriteFile<tab>h=1c<tab>FILE.C:\"); the last is the one it was ended at.
     std::vector<std::string> trace;
 };
 
