@@ -440,3 +440,21 @@ int IsWin32Executable(const char *path)
     _lclose(file);
     return result;
 }
+
+int FolderIsEmpty(const char *path)
+{
+    char pattern[MAX_PATH];
+    size_t n = strlen(path);
+    if (FormatText(pattern, sizeof pattern, n && path[n - 1] == '\\' ? "%s*" : "%s\\*", path) != TEXT_FIT)
+        return 0;
+    FindRecord rec;
+    if (FindFirstEntry(pattern, &rec) != 0) {
+        EndFind(&rec);
+        return 0;
+    }
+    int empty = 1;
+    for (int more = 1; more && empty; more = FindNextEntry(&rec) == 0)
+        empty = strcmp(rec.Name, ".") == 0 || strcmp(rec.Name, "..") == 0;
+    EndFind(&rec);
+    return empty;
+}

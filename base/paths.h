@@ -92,3 +92,6 @@ int FileFreeToDelete(const char *path);
 
 // Whether the file starts with an MZ header that leads to a "PE" signature.
 int IsWin32Executable(const char *path);
+// Whether the folder (with or without its trailing backslash) holds no
+// entry; 0 when it cannot be listed.
+int FolderIsEmpty(const char *path);

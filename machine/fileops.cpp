@@ -74,26 +74,12 @@ int DeleteOneFile(const char *path)
     return DeleteFileA(path) ? 1 : 0;
 }
 
-// Whether the folder holds no entry (only then is its removal kept: a
-// removal that fails is no change).
-static int LooksEmpty(const char *path)
-{
-    char pattern[PATH_CAP];
-    if (CopyText(pattern, sizeof pattern, path) != TEXT_FIT || AppendText(pattern, sizeof pattern, "\\*") != TEXT_FIT)
-        return 0;
-    FindRecord rec;
-    int empty = 1;
-    for (int more = FindFirstEntry(pattern, &rec) == 0; more && empty; more = FindNextEntry(&rec) == 0)
-        empty = strcmp(rec.Name, ".") == 0 || strcmp(rec.Name, "..") == 0;
-    EndFind(&rec);
-    return empty;
-}
 
 int RemoveEmptyDirectory(const char *path)
 {
     if (Preview)
         return WouldRemoveDirectory(path);
-    if (KeepRecovery && LooksEmpty(path) && !KeepFolder(path))
+    if (KeepRecovery && FolderIsEmpty(path) && !KeepFolder(path))
         return 0;
     SetPlainAttributes(path);
     return RemoveDirectoryA(path) ? 1 : 0;

@@ -141,24 +141,11 @@ void RemoveRecoveryStore(const char *store)
     }
 }
 
-// Whether the folder "...\" holds no entry.
-static int HoldsNothing(const char *folder)
-{
-    char pattern[STORE_PATH_CAP];
-    if (FormatText(pattern, sizeof pattern, "%s*", folder) != TEXT_FIT)
-        return 0;
-    FindRecord rec;
-    int empty = 1;
-    for (int more = FindFirstEntry(pattern, &rec) == 0; more && empty; more = FindNextEntry(&rec) == 0)
-        empty = strcmp(rec.Name, ".") == 0 || strcmp(rec.Name, "..") == 0;
-    EndFind(&rec);
-    return empty;
-}
 
 int RemoveEmptyStore(const char *store)
 {
     if (Preview)
-        return store[0] && HoldsNothing(store);     // what the removal would give
+        return store[0] && FolderIsEmpty(store);     // what the removal would give
     char path[STORE_PATH_CAP];
     if (!RecoveryRoot(path, sizeof path))
         return 0;

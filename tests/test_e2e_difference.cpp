@@ -10,7 +10,6 @@
 // and KV_TIMEOUT raised), KV_DIFF_FROM to start at a failing one,
 // KV_DIFF_PARALLEL runs at a time (3).
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,27 +32,6 @@ std::string Action(const Report &r, const std::string &kind, const std::string &
 {
     std::vector<std::string> row = RowOf(r, kind, target);
     return row.size() == 8 ? row[4] : "<no row>";
-}
-
-// The clean-up copy (KVRxxxx.EXE) removes the program's own files after the
-// run: the state after is taken once it has ended.
-void WaitForCleanupCopy()
-{
-    for (int tries = 0; tries < 300; tries++) {
-        bool running = false;
-        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 pe = {};
-        pe.dwSize = sizeof pe;
-        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe)) {
-            std::string name = UpperText(pe.szExeFile);
-            running |= name.compare(0, 3, "KVR") == 0 && name.find(".EXE") != std::string::npos;
-        }
-        CloseHandle(snap);
-        if (!running)
-            return;
-        Sleep(100);
-    }
-    ADD_FAILURE() << "the clean-up copy did not end";
 }
 
 void ExpectNone(const std::string &what, const std::vector<std::string> &failures)

@@ -8,7 +8,6 @@
 // undone: KV_UNDO_COUNT of them (16 by default, a batch; a few hundred need
 // KV_WATCHDOG and KV_TIMEOUT raised), KV_UNDO_FROM to start at a failing one.
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 #include <fstream>
 #include <map>
 #include <stdlib.h>
@@ -24,27 +23,6 @@ std::string WinDir()
     char buf[MAX_PATH];
     GetWindowsDirectoryA(buf, sizeof buf);
     return buf;
-}
-
-// The clean-up copy (KVRxxxx.EXE) removes the program's own files after the
-// run: the state after is taken once it has ended.
-void WaitForCleanupCopy()
-{
-    for (int tries = 0; tries < 300; tries++) {
-        bool running = false;
-        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 pe = {};
-        pe.dwSize = sizeof pe;
-        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe)) {
-            std::string name = UpperText(pe.szExeFile);
-            running |= name.compare(0, 3, "KVR") == 0 && name.find(".EXE") != std::string::npos;
-        }
-        CloseHandle(snap);
-        if (!running)
-            return;
-        Sleep(100);
-    }
-    ADD_FAILURE() << "the clean-up copy did not end";
 }
 
 std::string Described(const std::vector<Change> &changes, const std::set<std::string> &exempt)

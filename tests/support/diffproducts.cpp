@@ -1,5 +1,6 @@
 // See diffproducts.h.
 #include "diffproducts.h"
+#include "difference.h"
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 #include <ctype.h>
@@ -261,4 +262,25 @@ void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &r
         CloseHandle(pi.hThread);
         running.push_back(pi.hProcess);
     }
+}
+
+// The clean-up copy (KVRxxxx.EXE) removes the program's own files after the
+// run: the state after is taken once it has ended.
+void WaitForCleanupCopy()
+{
+    for (int tries = 0; tries < 300; tries++) {
+        bool running = false;
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 pe = {};
+        pe.dwSize = sizeof pe;
+        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe)) {
+            std::string name = UpperText(pe.szExeFile);
+            running |= name.compare(0, 3, "KVR") == 0 && name.find(".EXE") != std::string::npos;
+        }
+        CloseHandle(snap);
+        if (!running)
+            return;
+        Sleep(100);
+    }
+    ADD_FAILURE() << "the clean-up copy did not end";
 }

@@ -54,3 +54,7 @@ struct Holder {
 // all of them; those marked in restarts (a rollback that ends by restarting
 // the machine) come last, one at a time.
 void RunAll(const std::vector<std::string> &commands, const std::vector<bool> &restarts);
+
+// The clean-up copy (KVRxxxx.EXE) removes the program's own files after the
+// run: waits until it has ended.
+void WaitForCleanupCopy();
