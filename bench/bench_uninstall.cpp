@@ -363,6 +363,24 @@ static double TimedRun(int keep, const char *logPath, StoreFigures *store, unsig
     return t;
 }
 
+// TimedRun with each kind of step's time (ms from one step to the next, in
+// seconds) into perStep, by KindName's order.
+static double ObservedRun(int keep, const char *logPath, StoreFigures *store, unsigned long *deletedBytes,
+                          double *perStep)
+{
+    memset(KindTime, 0, sizeof KindTime);
+    memset(KindSteps, 0, sizeof KindSteps);
+    LastKind = -1;
+    ProgressObserver = CountStep;
+    double t = TimedRun(keep, logPath, store, deletedBytes);
+    if (LastKind >= 0)
+        KindTime[LastKind] += Now() - LastStep;
+    ProgressObserver = NULL;
+    for (int k = 0; k < MAX_KINDS; k++)
+        perStep[k] = KindSteps[k] ? KindTime[k] / KindSteps[k] : 0;
+    return t;
+}
+
 // The cost of one journal line alone (written and flushed), over many.
 static double JournalLineCost(void)
 {
@@ -459,23 +477,14 @@ int main(void)
                FloorTime[k] * 1000 / FloorCalls[k]);
 
     // With /K, between two more runs without it (the machine's load drifts
-    // over minutes): the time it adds against their mean.
-    static double baseKindTime[MAX_KINDS];
-    static int baseKindSteps[MAX_KINDS];
-    memcpy(baseKindTime, KindTime, sizeof KindTime);
-    memcpy(baseKindSteps, KindSteps, sizeof KindSteps);
+    // over minutes): the time it adds against their mean, in all and by
+    // kind of step.
     StoreFigures store = {};
     unsigned long deleted = 0, deletedAgain = 0;
-    double before = TimedRun(0, logPath, &store, &deletedAgain);
-    memset(KindTime, 0, sizeof KindTime);
-    memset(KindSteps, 0, sizeof KindSteps);
-    LastKind = -1;
-    ProgressObserver = CountStep;
-    double kept = TimedRun(1, logPath, &store, &deleted);
-    if (LastKind >= 0)
-        KindTime[LastKind] += Now() - LastStep;
-    ProgressObserver = NULL;
-    double after = TimedRun(0, logPath, &store, &deletedAgain);
+    double kindBefore[MAX_KINDS], kindKept[MAX_KINDS], kindAfter[MAX_KINDS];
+    double before = ObservedRun(0, logPath, &store, &deletedAgain, kindBefore);
+    double kept = ObservedRun(1, logPath, &store, &deleted, kindKept);
+    double after = ObservedRun(0, logPath, &store, &deletedAgain, kindAfter);
     double base = (before + after) / 2;
     double line = JournalLineCost();
     printf("with /K:  %8.3f s against %.3f s without (%.3f before it, %.3f after): %+.3f s = %+.1f%% "
@@ -485,13 +494,16 @@ int main(void)
            store.keptBytes, DIRS * FILES_PER_DIR, deleted, store.journalLines, store.journalBytes);
     printf("copied:   %lu bytes copied into the store (goal: none, every file on the store's volume is moved: %s)\n",
            store.copiedBytes, store.copiedBytes == 0 && store.keptBytes == deleted ? "met" : "MISSED");
-    printf("journal:  %.3f ms a line, written and flushed (%.3f s for the run's lines)\n", line * 1000,
-           line * store.journalLines);
-    for (int k = 0; k < MAX_KINDS && KindName[k][0]; k++)
-        if (KindSteps[k] && baseKindSteps[k])
-            printf("  with /K: %-32s %5d steps, %.3f ms from one to the next, %+.3f ms against without\n",
-                   KindName[k], KindSteps[k], KindTime[k] * 1000 / KindSteps[k],
-                   (KindTime[k] / KindSteps[k] - baseKindTime[k] / baseKindSteps[k]) * 1000);
+    printf("journal:  %.3f ms a line, written and flushed (at most %.3f s for the run's lines: an INI file's "
+           "lines share one flush)\n", line * 1000, line * store.journalLines);
+    double added = 0;
+    for (int k = 0; k < MAX_KINDS && KindName[k][0]; k++) {
+        double without = (kindBefore[k] + kindAfter[k]) / 2;
+        added += (kindKept[k] - without) * KindSteps[k];
+        printf("  with /K: %-32s %5d steps, %.3f ms from one to the next, %+.3f ms against without\n",
+               KindName[k], KindSteps[k], kindKept[k] * 1000, (kindKept[k] - without) * 1000);
+    }
+    printf("  with /K, by step: %+.3f s = %+.1f%%\n", added, 100.0 * added / base);
     DestroyWindow(MainWindow);
     return 0;
 }
