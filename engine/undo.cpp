@@ -12,6 +12,7 @@
 #include "../base/text.h"
 #include "../machine/protect.h"
 #include "../machine/recovery.h"
+#include "../machine/regops.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -19,23 +20,11 @@ char UndoStore[STORE_PATH_CAP];
 
 enum { JOURNAL_MOST = 64 << 20 };
 
-static const struct {
-    const char *Name;
-    HKEY Key;
-} Roots[] = {{"HKCR", HKEY_CLASSES_ROOT}, {"HKCU", HKEY_CURRENT_USER}, {"HKLM", HKEY_LOCAL_MACHINE},
-             {"HKU", HKEY_USERS}, {"HKCC", HKEY_CURRENT_CONFIG}};
-
 // "HKLM\key" → its root and the key; null for anything else.
 static HKEY SplitKeyName(const char *keyName, const char **key)
 {
-    for (const auto &r : Roots) {
-        size_t n = strlen(r.Name);
-        if (strncmp(keyName, r.Name, n) == 0 && keyName[n] == '\\' && IsPlainKey(keyName + n + 1)) {
-            *key = keyName + n + 1;
-            return r.Key;
-        }
-    }
-    return NULL;
+    int root = RootFromName(keyName, key);
+    return root >= 0 && IsPlainKey(*key) ? RootKeyFor(root) : NULL;
 }
 
 // The most recent store under the root: the folder written last.

@@ -25,6 +25,9 @@ int RecoveryOpen(void);
 unsigned long MarkCrc(unsigned long crc, const unsigned char *p, unsigned long n);
 // The content mark ("<size>:<crc32>") of len bytes.
 void BytesMark(const void *bytes, size_t len, char *buf, size_t cap);
+// The mark of the file's first length bytes; 0 when it is shorter or
+// cannot be read.
+int HeadMark(const char *path, unsigned long length, char *buf, size_t cap);
 // The row of one undone journal line (UNDO_DONE... of recovery.h); result
 // the same value.
 int UndoRow(const char *kind, const char *target, int result, const char *detail);

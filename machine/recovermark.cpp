@@ -27,24 +27,37 @@ void BytesMark(const void *bytes, size_t len, char *buf, size_t cap)
     FormatText(buf, cap, "%lu:%08lx", (unsigned long)len, crc);
 }
 
-void ContentMark(const char *path, char *buf, size_t cap)
+// The mark of the file's first limit bytes (all of them with ~0UL); -1 when
+// it cannot be opened, else the bytes read.
+static long MarkOf(const char *path, unsigned long limit, char *buf, size_t cap)
 {
-    CopyText(buf, cap, "-");
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
-        // A file that is there but cannot be read is not "none".
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-            CopyText(buf, cap, "?");
-        return;
-    }
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
     static unsigned char block[32768];
     unsigned long crc = 0xFFFFFFFFUL, size = 0;
     DWORD got;
-    while (ReadFile(h, block, sizeof block, &got, NULL) && got) {
+    while (size < limit &&
+           ReadFile(h, block, limit - size < sizeof block ? (DWORD)(limit - size) : (DWORD)sizeof block, &got, NULL) &&
+           got) {
         crc = MarkCrc(crc, block, got);
         size += got;
     }
     CloseHandle(h);
     FormatText(buf, cap, "%lu:%08lx", size, crc ^ 0xFFFFFFFFUL);
+    return (long)size;
+}
+
+void ContentMark(const char *path, char *buf, size_t cap)
+{
+    if (MarkOf(path, ~0UL, buf, cap) >= 0)
+        return;
+    // A file that is there but cannot be read is not "none".
+    CopyText(buf, cap, GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? "?" : "-");
+}
+
+int HeadMark(const char *path, unsigned long length, char *buf, size_t cap)
+{
+    return MarkOf(path, length, buf, cap) == (long)length;
 }

@@ -437,23 +437,8 @@ int KeepFileBeforeCut(const char *path, unsigned long length)
 {
     if (!RecoveryOpen())
         return 1;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    static unsigned char block[32768];
-    unsigned long crc = 0xFFFFFFFFUL, left = length;
-    DWORD got;
-    while (left && ReadFile(h, block, left < sizeof block ? left : sizeof block, &got, NULL) && got) {
-        crc = MarkCrc(crc, block, got);
-        left -= got;
-    }
-    CloseHandle(h);
-    if (left)
-        return 0;
     char after[40];
-    FormatText(after, sizeof after, "%lu:%08lx", length, crc ^ 0xFFFFFFFFUL);
-    return KeepCopyWithMark(path, after);
+    return HeadMark(path, length, after, sizeof after) && KeepCopyWithMark(path, after);
 }
 
 int IsKeptFileName(const char *kept)

@@ -28,6 +28,18 @@ static const char *RootName(int root)
     return root >= 0 && root < REG_ROOT_COUNT ? RootNameTable[root] : "?";
 }
 
+int RootFromName(const char *keyName, const char **key)
+{
+    for (int root = 0; root < REG_ROOT_COUNT; root++) {
+        size_t n = strlen(RootNameTable[root]);
+        if (strncmp(keyName, RootNameTable[root], n) == 0 && keyName[n] == '\\') {
+            *key = keyName + n + 1;
+            return root;
+        }
+    }
+    return -1;
+}
+
 void RegistryTarget(char *buf, size_t cap, int root, const char *key)
 {
     FormatText(buf, cap, "%s\\%s", RootName(root), key);

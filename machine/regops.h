@@ -9,6 +9,9 @@ enum { REG_ROOT_COUNT = 5, REG_ACCESS = 0x3F, REG_TREE_PASSES = 2048, REG_WORK_P
 
 // The root key for a log root number 0..4; null for any other number.
 HKEY RootKeyFor(int root);
+// The root number of a key named as the report names it ("HKLM\key"), with
+// *key set behind its backslash; -1 for any other text.
+int RootFromName(const char *keyName, const char **key);
 // "HKLM\key" and so on, as the report names a key.
 void RegistryTarget(char *buf, size_t cap, int root, const char *key);
 // A report row for a registry operation on root's key: DONE when result is
