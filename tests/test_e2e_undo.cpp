@@ -3,7 +3,8 @@
 // INI files' items, the services) is taken before UNINSTAL.EXE /S /K, and
 // after /S /U it must be the same again, the store gone. Things changed in
 // between stay as the user left them, with CONFLICT rows; a journal line
-// that names what no run could have changed is refused. Generated products
+// that names what no run could have changed is refused; the wizard's Custom
+// selection is undone like a silent run. Generated products
 // (support/diffproducts.h) are each uninstalled or rolled back with /K and
 // undone: KV_UNDO_COUNT of them (16 by default, a batch; a few hundred need
 // KV_WATCHDOG and KV_TIMEOUT raised), KV_UNDO_FROM to start at a failing one.
@@ -15,6 +16,7 @@
 #include "support/diffproducts.h"
 #include "support/kvtest.h"
 #include "support/machine.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -115,6 +117,85 @@ TEST(Undo, ARollbackIsUndoneWhole)
 {
     SampleRun s = PrepareSample("undo_rollback");
     UninstallThenUndo(s, "/S /R", false);
+    RemoveSample(s.sample);
+}
+
+// The lines of a list page of another process's wizard.
+std::vector<std::string> PageLines(HWND dlg)
+{
+    std::vector<std::string> lines;
+    HWND list = GetDlgItem(dlg, IDC_LIST);
+    DWORD_PTR count = 0;
+    SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+    for (DWORD_PTR i = 0; i < count; i++) {
+        // Wine hands an ANSI LB_GETTEXT from another process back in UTF-16.
+        WCHAR wide[1024] = L"";
+        SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide, SMTO_ABORTIFHUNG, 2000, NULL);
+        char buf[1024] = "";
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
+        lines.push_back(buf);
+    }
+    return lines;
+}
+
+// The wizard's Custom selection with /K: on every list page the even lines
+// are chosen (on the directories' page the odd ones, so that a folder taken
+// whole does not hide the files' choice), then Finish; the undo puts back
+// what that selection took, and leaves the machine as before.
+TEST(Undo, TheWizardsCustomSelectionIsUndoneWhole)
+{
+    SampleRun s = PrepareSample("undo_custom");
+    const char caption[] = "Uninstall Sample Orders";
+    std::map<std::string, std::vector<std::string>> shown;
+    auto choose = [&](const std::string &title, int parity) {
+        return DialogAnswer(caption, IDC_NEXT, "", true, IDC_PAGE_TITLE, title, [&, title, parity](HWND dlg) {
+            std::vector<std::string> lines = PageLines(dlg);
+            shown[title] = lines;
+            for (size_t i = 0; i < lines.size(); i++)
+                if ((int)(i % 2) == parity)
+                    SendMessageTimeoutA(GetDlgItem(dlg, IDC_LIST), LB_SETSEL, TRUE, (LPARAM)i,
+                                        SMTO_ABORTIFHUNG, 2000, NULL);
+        });
+    };
+    std::vector<DialogAnswer> answers = {
+        DialogAnswer(caption, IDC_NEXT, "", false, IDC_PAGE_TITLE, "Select Uninstall Method",
+                     [](HWND dlg) {
+                         SendMessageTimeoutA(GetDlgItem(dlg, IDC_CHOICE2), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG,
+                                             2000, NULL);
+                     }),
+        choose("Select Private Files", 0), choose("Select System Files", 0), choose("Select Directories", 1),
+        choose("Select INI Files", 0), choose("Select INI Items", 0), choose("Select Registry Keys to Remove", 0),
+        choose("Select Registry Trees", 0), choose("Select Registry Keys to Edit", 0),
+        choose("Select Sub-Systems", 0),
+        DialogAnswer(caption, IDC_NEXT, "", true, IDC_PAGE_TITLE, "Perform Uninstall")};
+    size_t pages = answers.size();
+
+    MachineState before = TakeState(s.scope);
+    ChildRun run = RunChild(s.sample.app + "\\UNINSTAL.EXE", "/K " + s.sample.shortLog, answers, 120000);
+    ASSERT_FALSE(run.timedOut) << "a page did not come: " << run.dialogs.size() << " of " << pages << " answered";
+    EXPECT_EQ(0, run.unanswered);
+    WaitForCleanupCopy();
+    MachineState removed = TakeState(s.scope);
+    std::vector<Change> changes = Differences(before, removed);
+    EXPECT_FALSE(Described(changes, s.exempt).empty()) << "the run changed nothing";
+    // The selection held: a private file left unchosen stays, a chosen one goes.
+    const std::vector<std::string> &files = shown["Select Private Files"];
+    ASSERT_GE(files.size(), 2u);
+    EXPECT_FALSE(PathExists(files[0])) << files[0];
+    EXPECT_TRUE(PathExists(files[1])) << files[1] << " was not chosen";
+    std::vector<std::string> stores = Stores(s.win);
+    ASSERT_EQ(1u, stores.size()) << "one store for the run";
+
+    run = RunChild(s.undoer, "/S /V /U", {}, 60000);
+    ASSERT_FALSE(run.timedOut);
+    Report undo = ReadReport(s.win + "\\UNINSTAL.RPT");
+    EXPECT_EQ("UNDO", undo.head["#MODE"]);
+    EXPECT_NE(std::string::npos, undo.result.find("SUCCESS")) << undo.result;
+    for (const std::string &f : ResultLineFailures(undo))
+        ADD_FAILURE() << f;
+    std::string left = Described(Differences(before, TakeState(s.scope)), s.exempt);
+    EXPECT_TRUE(left.empty()) << "the undo left the machine changed:\n" << left;
+    EXPECT_TRUE(Stores(s.win).empty()) << "the store goes once all is back";
     RemoveSample(s.sample);
 }
 
