@@ -8,9 +8,7 @@
 
 void RemoveIniFile(NewIniEntry *entry)
 {
-    SetPlainAttributes(entry->Path);
-    int done = DeleteOneFile(entry->Path);
-    AddResultRow("INIFILE", entry->InstallNo, entry->Path, ACT_DELETE, done, GetLastError(), NULL);
+    DeleteIniFile(entry->Path, entry->InstallNo);
 }
 
 // The item as it is written back: null deletes it (an empty old value means

@@ -1,6 +1,7 @@
 // INI item writes and their rows (see iniops.h).
 #include "iniops.h"
 #include "recovery.h"
+#include "fileops.h"
 #include "preview.h"
 #include "../base/oscalls.h"
 #include "../base/paths.h"
@@ -141,4 +142,11 @@ void AddIniItemRow(const char *file, const ProfileItem *item, unsigned short ins
     unsigned long error = outcome->Error;
     AddResultRow("INI", installNo, file, action, outcome->State == INI_WRITTEN,
                  error == ERROR_FILE_NOT_FOUND || error == 0 ? ERROR_WRITE_FAULT : error, detail);
+}
+
+void DeleteIniFile(const char *path, unsigned short installNo)
+{
+    SetPlainAttributes(path);
+    int done = DeleteOneFile(path);
+    AddResultRow("INIFILE", installNo, path, ACT_DELETE, done, GetLastError(), NULL);
 }

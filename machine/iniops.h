@@ -23,3 +23,6 @@ void WriteIniItems(const char *file, const ProfileItem *items, int count, IniOut
 // DELETE-VALUE, detail "[Section] Item"; a missing file or an item already
 // in place is SKIPPED ALREADY-GONE.
 void AddIniItemRow(const char *file, const ProfileItem *item, unsigned short installNo, const IniOutcome *outcome);
+// Deletes an INI file the installation made (its attributes cleared first),
+// with its INIFILE row.
+void DeleteIniFile(const char *path, unsigned short installNo);

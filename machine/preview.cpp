@@ -1,4 +1,5 @@
-// What a preview would have deleted (see preview.h).
+// What a preview would have deleted, and what an undo's preview would have
+// put back (see preview.h).
 #include "preview.h"
 #include "../base/paths.h"
 #include "../base/state.h"
@@ -7,9 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Open addressing over heap copies of the paths, hashed without case.
-static char **Gone;
-static unsigned GoneCount, GoneSlots;
+// Open addressing over heap blocks "path\0value\0", hashed without case.
+struct PathTable {
+    char **Slot;
+    unsigned Count, Slots;
+};
+static PathTable Gone, Undone;
 
 static unsigned HashPath(const char *path)
 {
@@ -21,45 +25,112 @@ static unsigned HashPath(const char *path)
     return h;
 }
 
+// The value stored with path, or null.
+static const char *FindPath(const PathTable *t, const char *path)
+{
+    if (!t->Slots)
+        return NULL;
+    for (unsigned i = HashPath(path) & (t->Slots - 1); t->Slot[i]; i = (i + 1) & (t->Slots - 1))
+        if (TextEqualNoCase(t->Slot[i], path))
+            return t->Slot[i] + strlen(t->Slot[i]) + 1;
+    return NULL;
+}
+
+// Adds path with its value, or gives it the new value; memory short, nothing
+// changes and the preview sees the machine as it is.
+static void AddPath(PathTable *t, const char *path, const char *value)
+{
+    if (t->Slots)
+        for (unsigned i = HashPath(path) & (t->Slots - 1); t->Slot[i]; i = (i + 1) & (t->Slots - 1))
+            if (TextEqualNoCase(t->Slot[i], path)) {
+                size_t a = strlen(path) + 1, b = strlen(value) + 1;
+                char *block = (char *)realloc(t->Slot[i], a + b);
+                if (block) {
+                    memcpy(block + a, value, b);
+                    t->Slot[i] = block;
+                }
+                return;
+            }
+    if ((t->Count + 1) * 2 > t->Slots) {
+        unsigned slots = t->Slots ? t->Slots * 2 : 1024;
+        char **table = (char **)calloc(slots, sizeof *table);
+        if (!table)
+            return;
+        for (unsigned i = 0; i < t->Slots; i++) {
+            if (!t->Slot[i])
+                continue;
+            unsigned j = HashPath(t->Slot[i]) & (slots - 1);
+            while (table[j])
+                j = (j + 1) & (slots - 1);
+            table[j] = t->Slot[i];
+        }
+        free(t->Slot);
+        t->Slot = table;
+        t->Slots = slots;
+    }
+    size_t a = strlen(path) + 1, b = strlen(value) + 1;
+    char *block = (char *)malloc(a + b);
+    if (!block)
+        return;
+    memcpy(block, path, a);
+    memcpy(block + a, value, b);
+    unsigned i = HashPath(path) & (t->Slots - 1);
+    while (t->Slot[i])
+        i = (i + 1) & (t->Slots - 1);
+    t->Slot[i] = block;
+    t->Count++;
+}
+
+static void EmptyTable(PathTable *t)
+{
+    for (unsigned i = 0; i < t->Slots; i++)
+        free(t->Slot[i]);
+    free(t->Slot);
+    t->Slot = NULL;
+    t->Count = t->Slots = 0;
+}
+
 int PlannedGone(const char *path)
 {
-    if (!GoneSlots)
-        return 0;
-    for (unsigned i = HashPath(path) & (GoneSlots - 1); Gone[i]; i = (i + 1) & (GoneSlots - 1))
-        if (TextEqualNoCase(Gone[i], path))
-            return 1;
-    return 0;
+    return FindPath(&Gone, path) != NULL;
 }
 
 void MarkPlannedGone(const char *path)
 {
-    if (PlannedGone(path))
-        return;
-    if ((GoneCount + 1) * 2 > GoneSlots) {
-        unsigned slots = GoneSlots ? GoneSlots * 2 : 1024;
-        char **table = (char **)calloc(slots, sizeof *table);
-        if (!table)
-            return;             // memory short: the preview then sees the file
-        for (unsigned i = 0; i < GoneSlots; i++) {
-            if (!Gone[i])
-                continue;
-            unsigned j = HashPath(Gone[i]) & (slots - 1);
-            while (table[j])
-                j = (j + 1) & (slots - 1);
-            table[j] = Gone[i];
-        }
-        free(Gone);
-        Gone = table;
-        GoneSlots = slots;
+    AddPath(&Gone, path, "");
+}
+
+// The plan's name for a thing: its kind's letter, the name, and the detail
+// after a \1 (a value's name under its key); on the heap.
+static char *PlanName(char kind, const char *name, const char *detail)
+{
+    size_t a = strlen(name), b = detail ? strlen(detail) + 1 : 0;
+    char *id = (char *)malloc(a + b + 2);
+    if (!id)
+        return NULL;
+    id[0] = kind;
+    memcpy(id + 1, name, a + 1);
+    if (detail) {
+        id[a + 1] = '\1';
+        memcpy(id + a + 2, detail, b);
     }
-    char *copy = HeapText(path);
-    if (!copy)
-        return;
-    unsigned i = HashPath(path) & (GoneSlots - 1);
-    while (Gone[i])
-        i = (i + 1) & (GoneSlots - 1);
-    Gone[i] = copy;
-    GoneCount++;
+    return id;
+}
+
+void PlanUndo(char kind, const char *name, const char *detail, const char *state)
+{
+    char *id = Preview ? PlanName(kind, name, detail) : NULL;
+    if (id)
+        AddPath(&Undone, id, state);
+    free(id);
+}
+
+const char *PlannedUndo(char kind, const char *name, const char *detail)
+{
+    char *id = Preview ? PlanName(kind, name, detail) : NULL;
+    const char *state = id ? FindPath(&Undone, id) : NULL;
+    free(id);
+    return state;
 }
 
 void MarkGoneInPlan(const char *path)
@@ -75,11 +146,8 @@ int PathGoneNow(const char *path)
 
 void ForgetPlannedGone(void)
 {
-    for (unsigned i = 0; i < GoneSlots; i++)
-        free(Gone[i]);
-    free(Gone);
-    Gone = NULL;
-    GoneCount = GoneSlots = 0;
+    EmptyTable(&Gone);
+    EmptyTable(&Undone);
 }
 
 // Whether DeleteFileA would succeed now: the file is there, and nobody holds

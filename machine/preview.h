@@ -11,7 +11,14 @@ void MarkPlannedGone(const char *path);
 void MarkGoneInPlan(const char *path);
 // Whether nothing is at path now (in a preview: or it would be deleted).
 int PathGoneNow(const char *path);
-// Empties the set (the end of the run).
+// An undo's preview: the state it has planned for a thing ("F" a file: the
+// kept copy it comes from, "" gone; "D" a folder made; "K" a key made; "V"
+// a value under name, detail its name: its state), so that a later line on
+// the same thing sees it as the undo would have left it. Nothing outside a
+// preview; PlannedUndo gives null for a thing not planned.
+void PlanUndo(char kind, const char *name, const char *detail, const char *state);
+const char *PlannedUndo(char kind, const char *name, const char *detail);
+// Empties the set and the undo's plan (the end of the run).
 void ForgetPlannedGone(void);
 // Whether DeleteFileA would succeed now: the file is there and nobody holds
 // it in a way that stops the deletion (without delete sharing on NT, at all

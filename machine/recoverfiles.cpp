@@ -3,6 +3,7 @@
 // and puts back in one step, so that an undo ended at any moment and run
 // again ends as an undo run whole.
 #include "recovery.h"
+#include "preview.h"
 #include "recoverline.h"
 #include "wholefile.h"
 #include "../base/rows.h"
@@ -35,6 +36,22 @@ static void MakeFolders(const char *path)
         *c = 0;
         if (GetFileAttributesA(walk) == INVALID_FILE_ATTRIBUTES)
             CreateDirectoryA(walk, NULL);
+        *c = '\\';
+    }
+}
+
+// A preview's MakeFolders: the folders on the way to path count as made.
+static void PlanFolders(const char *path)
+{
+    char walk[MAX_PATH];
+    if (!Preview || CopyText(walk, sizeof walk, path) != TEXT_FIT)
+        return;
+    for (char *c = walk + 3; *c; c++) {
+        if (*c != '\\')
+            continue;
+        *c = 0;
+        if (GetFileAttributesA(walk) == INVALID_FILE_ATTRIBUTES)
+            PlanUndo('D', walk, NULL, "");
         *c = '\\';
     }
 }
@@ -96,7 +113,12 @@ static int UndoFileAs(const char *kind, const char *path, const char *kept, DWOR
 {
     DropLeftCopy(path);
     char now[40], before[40] = "-";
-    ContentMark(path, now, sizeof now);
+    // A preview sees the file as the lines undone before this one left it.
+    const char *planned = PlannedUndo('F', path, NULL);
+    if (planned && !planned[0])
+        CopyText(now, sizeof now, "-");
+    else
+        ContentMark(planned ? planned : path, now, sizeof now);
     int keptThere = kept && GetFileAttributesA(kept) != INVALID_FILE_ATTRIBUTES;
     if (keptThere)
         ContentMark(kept, before, sizeof before);
@@ -128,8 +150,11 @@ static int UndoFileAs(const char *kind, const char *path, const char *kept, DWOR
             return UndoRow(kind, path, UNDO_FAILED, NULL);
         return UndoRow(kind, path, UNDO_CONFLICT, beside[0] ? beside : NULL);
     }
-    if (Preview)
+    if (Preview) {
+        PlanFolders(path);
+        PlanUndo('F', path, NULL, keptThere ? kept : "");
         return UndoRow(kind, path, UNDO_DONE, NULL);
+    }
     int replace = strcmp(now, "-") != 0;
     // The change's file is replaced (or, with nothing kept, deleted); a file
     // with its attributes refuses that.
@@ -152,9 +177,12 @@ int UndoIniText(const char *path, const char *kept, DWORD attributes, const char
 
 int UndoFolder(const char *path)
 {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES || PlannedUndo('D', path, NULL))
         return UndoRow("DIR", path, UNDO_UNCHANGED, NULL);
-    if (!Preview) {
+    if (Preview) {
+        PlanFolders(path);
+        PlanUndo('D', path, NULL, "");
+    } else {
         MakeFolders(path);
         if (!CreateDirectoryA(path, NULL))
             return UndoRow("DIR", path, UNDO_FAILED, NULL);

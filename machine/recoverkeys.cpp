@@ -2,6 +2,7 @@
 // (recovery.h): each line says what was there before the change and what the
 // change leaves, so that an undo can tell a later change from its own.
 #include "recovery.h"
+#include "preview.h"
 #include "recoverline.h"
 #include "../base/state.h"
 #include "../base/text.h"
@@ -250,10 +251,29 @@ static int PutValueBack(HKEY rootKey, const char *key, const char *name, const c
     return r == ERROR_SUCCESS;
 }
 
+// A preview's RegCreateKeyEx: the key "HKLM\\..." and those on the way to
+// it count as made.
+static void PlanKeys(const char *keyName)
+{
+    char walk[2 * MAX_PATH];
+    if (!Preview || CopyText(walk, sizeof walk, keyName) != TEXT_FIT)
+        return;
+    char *first = strchr(walk, '\\');
+    for (char *c = first ? first + 1 : walk; first && *c; c++)
+        if (*c == '\\') {
+            *c = 0;
+            PlanUndo('K', walk, NULL, "");
+            *c = '\\';
+        }
+    PlanUndo('K', walk, NULL, "");
+}
+
 int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *name, const char *before,
               const char *after)
 {
-    char *now = ValueStateNow(rootKey, key, name);
+    // A preview sees the value as the lines undone before this one left it.
+    const char *planned = PlannedUndo('V', keyName, name);
+    char *now = planned ? HeapText(planned) : ValueStateNow(rootKey, key, name);
     int result;
     if (!now)
         result = UNDO_FAILED;
@@ -264,18 +284,27 @@ int UndoValue(HKEY rootKey, const char *keyName, const char *key, const char *na
     else
         result = Preview || PutValueBack(rootKey, key, name, before) ? UNDO_DONE : UNDO_FAILED;
     free(now);
+    if (Preview && result == UNDO_DONE) {
+        if (strcmp(before, "-") != 0)
+            PlanKeys(keyName);
+        PlanUndo('V', keyName, name, before);
+    }
     return UndoRow("REGVALUE", keyName, result, name);
 }
 
 int UndoKey(HKEY rootKey, const char *keyName, const char *key)
 {
     HKEY k;
+    if (PlannedUndo('K', keyName, NULL))
+        return UndoRow("REGKEY", keyName, UNDO_UNCHANGED, NULL);
     if (RegOpenKeyExA(rootKey, key, 0, KEY_READ, &k) == ERROR_SUCCESS) {
         RegCloseKey(k);
         return UndoRow("REGKEY", keyName, UNDO_UNCHANGED, NULL);
     }
-    if (Preview)
+    if (Preview) {
+        PlanKeys(keyName);
         return UndoRow("REGKEY", keyName, UNDO_DONE, NULL);
+    }
     DWORD how;
     LONG r = RegCreateKeyExA(rootKey, key, 0, NULL, 0, KEY_READ, NULL, &k, &how);
     if (r != ERROR_SUCCESS) {
@@ -293,7 +322,13 @@ int UndoIniItem(const char *file, const char *section, const char *item, const c
     static const char absent[] = "\x7f-absent-\x7f";
     DropLeftCopy(file);
     value[0] = '=';
-    DWORD n = GetPrivateProfileStringA(section, item, absent, value + 1, INI_VALUE_CAP, file);
+    // A preview reads the text its plan has put back by now.
+    const char *planned = PlannedUndo('F', file, NULL);
+    DWORD n = planned && !planned[0] ? 0
+                                     : GetPrivateProfileStringA(section, item, absent, value + 1, INI_VALUE_CAP,
+                                                                planned ? planned : file);
+    if (planned && !planned[0])
+        CopyText(value + 1, INI_VALUE_CAP, absent);
     const char *now = strcmp(value + 1, absent) == 0 ? "-" : value;
     char detail[2 * NAME_CAP];
     FormatText(detail, sizeof detail, "[%s] %s", section, item);

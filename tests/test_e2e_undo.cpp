@@ -79,6 +79,24 @@ SampleRun PrepareSample(const char *scratch)
     return s;
 }
 
+// /N /U first: it changes nothing and foretells each row of the /U that follows.
+Report PreviewThenUndo(const SampleRun &s, const MachineState &removed)
+{
+    ChildRun run = RunChild(s.undoer, "/S /N /U", {}, 60000);
+    EXPECT_FALSE(run.timedOut);
+    Report preview = ReadReport(s.win + "\\UNINSTAL.RPT");
+    EXPECT_EQ("PREVIEW", preview.head["#MODE"]);
+    EXPECT_FALSE(preview.head["#STORE"].empty()) << "a preview of the undo names its store";
+    std::string changed = Described(Differences(removed, TakeState(s.scope)), s.exempt);
+    EXPECT_TRUE(changed.empty()) << "the undo's preview changed the machine:\n" << changed;
+    run = RunChild(s.undoer, "/S /V /U", {}, 60000);
+    EXPECT_FALSE(run.timedOut);
+    Report undo = ReadReport(s.win + "\\UNINSTAL.RPT");
+    for (const std::string &f : PredictionFailures(preview, undo))
+        ADD_FAILURE() << f;
+    return undo;
+}
+
 // Uninstalls (or rolls back) with /K, then undoes it: the machine is as it was.
 void UninstallThenUndo(SampleRun &s, const std::string &how, bool cleanupCopy)
 {
@@ -93,9 +111,7 @@ void UninstallThenUndo(SampleRun &s, const std::string &how, bool cleanupCopy)
     EXPECT_TRUE(PathExists(stores[0] + "\\JOURNAL.TXT"));
     EXPECT_FALSE(Differences(before, removed).empty()) << how << ": the run changed nothing";
 
-    run = RunChild(s.undoer, "/S /V /U", {}, 60000);
-    ASSERT_FALSE(run.timedOut);
-    Report undo = ReadReport(s.win + "\\UNINSTAL.RPT");
+    Report undo = PreviewThenUndo(s, removed);
     EXPECT_EQ("UNDO", undo.head["#MODE"]);
     EXPECT_NE(std::string::npos, undo.result.find("SUCCESS")) << undo.result;
     for (const std::string &f : ResultLineFailures(undo))
@@ -186,9 +202,7 @@ TEST(Undo, TheWizardsCustomSelectionIsUndoneWhole)
     std::vector<std::string> stores = Stores(s.win);
     ASSERT_EQ(1u, stores.size()) << "one store for the run";
 
-    run = RunChild(s.undoer, "/S /V /U", {}, 60000);
-    ASSERT_FALSE(run.timedOut);
-    Report undo = ReadReport(s.win + "\\UNINSTAL.RPT");
+    Report undo = PreviewThenUndo(s, removed);
     EXPECT_EQ("UNDO", undo.head["#MODE"]);
     EXPECT_NE(std::string::npos, undo.result.find("SUCCESS")) << undo.result;
     for (const std::string &f : ResultLineFailures(undo))
@@ -213,9 +227,7 @@ TEST(Undo, ThingsChangedSinceStayWithConflictRows)
     MakeFile(readme, "the user's own notes\n");
     SetRegString(HKEY_CURRENT_USER, keyPath, "Pos", "99,99");
 
-    run = RunChild(s.undoer, "/S /V /U", {}, 60000);
-    ASSERT_FALSE(run.timedOut);
-    Report undo = ReadReport(s.win + "\\UNINSTAL.RPT");
+    Report undo = PreviewThenUndo(s, TakeState(s.scope));
     EXPECT_EQ("CONFLICT CHANGED-SINCE", Outcome(undo, "FILE", readme));
     EXPECT_EQ("CONFLICT CHANGED-SINCE", Outcome(undo, "REGVALUE", "HKCU\\" + keyPath));
     EXPECT_EQ("the user's own notes\n", ReadFileBytes(readme));
@@ -398,9 +410,14 @@ TEST(Undo, GeneratedProductsAreUndoneWhole)
                 ADD_FAILURE() << name << ": no store named in its report:\n" << ReadFileBytes(p.report);
                 continue;
             }
-            ChildRun undo = RunChild(program, "/S /V /U " + store, {}, 60000);
+            ChildRun undo = RunChild(program, "/S /N /U " + store, {}, 60000);
+            ASSERT_FALSE(undo.timedOut) << name;
+            Report preview = ReadReport(win + "\\UNINSTAL.RPT");
+            undo = RunChild(program, "/S /V /U " + store, {}, 60000);
             ASSERT_FALSE(undo.timedOut) << name;
             Report r = ReadReport(win + "\\UNINSTAL.RPT");
+            for (const std::string &f : PredictionFailures(preview, r))
+                ADD_FAILURE() << name << ": " << f;
             EXPECT_EQ("UNDO", r.head["#MODE"]) << name;
             EXPECT_NE(std::string::npos, r.result.find("SUCCESS")) << name << ": " << r.result;
             for (const std::string &f : ResultLineFailures(r))

@@ -1,7 +1,8 @@
 // Undoing what the seam keeps of whole files, in this process: an INI
 // file's text put back whole (its items in their places) unless it was
 // changed since, and the copy a rollback stages beside a file in use taken
-// away, so that the restart puts nothing in place.
+// away, so that the restart puts nothing in place. A preview of each undo
+// comes first and must foretell its rows.
 #include <gtest/gtest.h>
 #include "kvtest.h"
 #include "base/rows.h"
@@ -9,6 +10,7 @@
 #include "engine/undo.h"
 #include "machine/iniops.h"
 #include "machine/pending.h"
+#include "machine/preview.h"
 #include "machine/recovery.h"
 
 namespace {
@@ -46,17 +48,33 @@ protected:
         CloseRecoveryStore();
         KeepRecovery = 0;
     }
-    // The undo's rows of kind and target: "OUTCOME REASON [detail]" each.
-    std::vector<std::string> Undo(const std::string &store, const char *kind, const std::string &target)
+    // The rows made so far of kind and target: "OUTCOME REASON [detail]" each.
+    static std::vector<std::string> RowsOf(const char *kind, const std::string &target)
     {
-        FreeRows();
-        EXPECT_EQ(UNDO_ALL, RunUndo(store.c_str()));
         std::vector<std::string> rows;
         for (int i = 0; i < RowCount(); i++) {
             const ReportRow *r = RowAt(i);
             if (strcmp(r->Kind, kind) == 0 && target == r->Target)
                 rows.push_back(std::string(r->Outcome) + " " + r->Reason + " " + r->Detail);
         }
+        return rows;
+    }
+    // The undo's rows of kind and target, after a preview of it that left
+    // the target as it was and foretold each of them.
+    std::vector<std::string> Undo(const std::string &store, const char *kind, const std::string &target)
+    {
+        std::string was = ReadFileBytes(target);
+        FreeRows();
+        Preview = 1;
+        EXPECT_EQ(UNDO_ALL, RunUndo(store.c_str()));
+        Preview = 0;
+        ForgetPlannedGone();
+        std::vector<std::string> planned = RowsOf(kind, target);
+        EXPECT_EQ(was, ReadFileBytes(target)) << "the preview changed the file";
+        FreeRows();
+        EXPECT_EQ(UNDO_ALL, RunUndo(store.c_str()));
+        std::vector<std::string> rows = RowsOf(kind, target);
+        EXPECT_EQ(rows, planned) << "the preview foretold otherwise";
         return rows;
     }
 };

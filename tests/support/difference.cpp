@@ -414,7 +414,8 @@ std::vector<std::string> PredictionFailures(const Report &preview, const Report 
     }
     static const std::map<std::string, std::string> predicted = {
         {"DONE", "WOULD-DO"}, {"KEPT", "WOULD-KEEP"}, {"FAILED", "WOULD-KEEP"}, {"STAGED", "WOULD-STAGE"},
-        {"SKIPPED", "SKIPPED"}, {"REFUSED", "REFUSED"}};
+        {"SKIPPED", "SKIPPED"}, {"REFUSED", "REFUSED"},
+        {"CONFLICT", "CONFLICT"}};
     for (size_t i = 0; i < preview.rows.size() && i < real.rows.size(); i++) {
         const auto &p = preview.rows[i], &r = real.rows[i];
         std::string where = "row " + std::to_string(i + 1) + " " + (r.size() > 3 ? r[2] + " " + r[3] : "");
