@@ -13,6 +13,7 @@
 #include "../machine/protect.h"
 #include "../machine/recovery.h"
 #include "../machine/regops.h"
+#include "../machine/wholefile.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -78,21 +79,10 @@ static int NamedStore(char *buf, size_t cap, const char *named)
 static char *ReadJournal(const char *store)
 {
     char path[STORE_PATH_CAP];
-    if (FormatText(path, sizeof path, "%sJOURNAL.TXT", store) != TEXT_FIT)
-        return NULL;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return NULL;
-    DWORD size = GetFileSize(h, NULL), got = 0;
-    char *text = size != INVALID_FILE_SIZE && size < JOURNAL_MOST ? (char *)malloc(size + 1) : NULL;
-    if (text && !(ReadFile(h, text, size, &got, NULL) && got == size)) {
-        free(text);
-        text = NULL;
-    }
-    CloseHandle(h);
-    if (text)
-        text[size] = 0;
-    return text;
+    size_t size;
+    return FormatText(path, sizeof path, "%sJOURNAL.TXT", store) == TEXT_FIT
+               ? ReadWholeFile(path, JOURNAL_MOST - 1, &size)
+               : NULL;
 }
 
 // A path a journal line may name: plain, absolute, not a root, outside the

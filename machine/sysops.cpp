@@ -83,30 +83,6 @@ static int SafeToRewrite(const char *bytes, size_t size)
     return 1;
 }
 
-// The whole file in a heap buffer with a NUL after it; null, with the last
-// error, when it cannot be read.
-static char *ReadWhole(const char *path, size_t *size)
-{
-    HANDLE file = Os.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    DWORD high = 0, len = GetFileSize(file, &high);
-    // Twice the size is made for the new text below: keep that in range.
-    char *bytes = high == 0 && len != INVALID_FILE_SIZE && len < 0x10000000 ? (char *)malloc((size_t)len + 1) : NULL;
-    DWORD got = 0;
-    int ok = bytes && (len == 0 || (ReadFile(file, bytes, len, &got, NULL) && got == len));
-    CloseHandle(file);
-    if (!ok) {
-        free(bytes);
-        SetLastError(ERROR_INVALID_DATA);
-        return NULL;
-    }
-    bytes[len] = 0;
-    *size = len;
-    return bytes;
-}
-
 // Appends text to the new file's bytes; 0 when it would not fit.
 static int Put(char *out, size_t cap, size_t *used, const char *text)
 {
@@ -189,7 +165,8 @@ static int DisableDeviceLines(const char *path)
         return DEVICE_FAILED;
 
     size_t size = 0;
-    char *in = ReadWhole(iniPath, &size);
+    // Twice the size is made for the new text below: keep that in range.
+    char *in = ReadWholeFile(iniPath, 0x0fffffff, &size);
     if (!in) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? DEVICE_NO_LINE : DEVICE_FAILED;

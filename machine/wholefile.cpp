@@ -316,23 +316,23 @@ int ProfileItemBefore(const char *file, const char *section, const char *item, c
     return result;
 }
 
-// The file's whole text, on the heap; null when it cannot be read or is
-// larger than 1 MB.
-static char *ReadText(const char *file, DWORD *len)
+char *ReadWholeFile(const char *path, size_t most, size_t *size)
 {
-    HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = Os.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return NULL;
-    DWORD size = GetFileSize(h, NULL);
-    char *text = size != INVALID_FILE_SIZE && size < (1u << 20) ? (char *)malloc(size + 1) : NULL;
-    if (text && !(ReadFile(h, text, size, len, NULL) && *len == size)) {
-        free(text);
-        text = NULL;
-    }
+    DWORD high = 0, len = GetFileSize(h, &high), got = 0;
+    char *text = high == 0 && len != INVALID_FILE_SIZE && len <= most ? (char *)malloc((size_t)len + 1) : NULL;
+    int ok = text && (len == 0 || (ReadFile(h, text, len, &got, NULL) && got == len));
     CloseHandle(h);
-    if (text)
-        text[size] = 0;
+    if (!ok) {
+        free(text);
+        SetLastError(ERROR_INVALID_DATA);
+        return NULL;
+    }
+    text[len] = 0;
+    *size = len;
     return text;
 }
 
@@ -369,8 +369,8 @@ static long LineAfter(const char *text, const char *section, const char *previou
 int WriteProfileItemAfter(const char *file, const char *section, const char *item, const char *value,
                           const char *previous)
 {
-    DWORD len = 0;
-    char *text = IniSectionIsMapped(file, section) ? NULL : ReadText(file, &len);
+    size_t len = 0;
+    char *text = IniSectionIsMapped(file, section) ? NULL : ReadWholeFile(file, 1u << 20, &len);
     long at = text ? LineAfter(text, section, previous) : -1;
     char copy[MAX_PATH];
     if (at < 0 || MakeSiblingFile(copy, sizeof copy, file) != 0) {

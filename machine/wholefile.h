@@ -14,6 +14,9 @@ int MakeSiblingFile(char *buf, size_t cap, const char *target);
 // restart (WHOLE_STAGED); else tmp is deleted. WHOLE_FAILED leaves target
 // as it was.
 int SwapInFile(const char *tmp, const char *target, int stageHeld);
+// The whole file on the heap with a NUL after it and its size; null, with
+// the last error, when it cannot be opened or read, or is over most bytes.
+char *ReadWholeFile(const char *path, size_t most, size_t *size);
 // Writes bytes as the whole new content of path (created when missing).
 int WriteWholeFile(const char *path, const void *bytes, size_t len, int stageHeld);
 // One item of an INI file: set to Value, or deleted when Value is null.

@@ -136,24 +136,6 @@ TEST(Undo, ARollbackIsUndoneWhole)
     RemoveSample(s.sample);
 }
 
-// The lines of a list page of another process's wizard.
-std::vector<std::string> PageLines(HWND dlg)
-{
-    std::vector<std::string> lines;
-    HWND list = GetDlgItem(dlg, IDC_LIST);
-    DWORD_PTR count = 0;
-    SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
-    for (DWORD_PTR i = 0; i < count; i++) {
-        // Wine hands an ANSI LB_GETTEXT from another process back in UTF-16.
-        WCHAR wide[1024] = L"";
-        SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide, SMTO_ABORTIFHUNG, 2000, NULL);
-        char buf[1024] = "";
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
-        lines.push_back(buf);
-    }
-    return lines;
-}
-
 // The wizard's Custom selection with /K: on every list page the even lines
 // are chosen (on the directories' page the odd ones, so that a folder taken
 // whole does not hide the files' choice), then Finish; the undo puts back
@@ -165,7 +147,7 @@ TEST(Undo, TheWizardsCustomSelectionIsUndoneWhole)
     std::map<std::string, std::vector<std::string>> shown;
     auto choose = [&](const std::string &title, int parity) {
         return DialogAnswer(caption, IDC_NEXT, "", true, IDC_PAGE_TITLE, title, [&, title, parity](HWND dlg) {
-            std::vector<std::string> lines = PageLines(dlg);
+            std::vector<std::string> lines = ChildListLines(dlg, IDC_LIST);
             shown[title] = lines;
             for (size_t i = 0; i < lines.size(); i++)
                 if ((int)(i % 2) == parity)

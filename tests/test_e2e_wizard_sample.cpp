@@ -76,24 +76,6 @@ std::string ControlText(HWND dlg, int id)
     return buf;
 }
 
-std::vector<std::string> ListLines(HWND dlg)
-{
-    std::vector<std::string> lines;
-    HWND list = GetDlgItem(dlg, IDC_LIST);
-    DWORD_PTR count = 0;
-    SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
-    for (DWORD_PTR i = 0; i < count; i++) {
-        // Wine hands an ANSI LB_GETTEXT from another process back in UTF-16.
-        WCHAR wide[1024] = L"";
-        DWORD_PTR got = 0;
-        SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide, SMTO_ABORTIFHUNG, 2000, &got);
-        char buf[1024] = "";
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
-        lines.push_back(buf);
-    }
-    return lines;
-}
-
 DialogAnswer OnPage(int button, int control, const char *text, bool again,
                     std::function<void(HWND)> observe = nullptr)
 {
@@ -118,7 +100,7 @@ TEST(WizardPages, SampleProduct)
                 }),
          OnPage(IDC_CANCEL, IDC_PAGE_TITLE, "Select Private Files", true,
                 [&lines](HWND dlg) {
-                    lines = ListLines(dlg);
+                    lines = ChildListLines(dlg, IDC_LIST);
                     SendMessageTimeoutA(GetDlgItem(dlg, IDC_LIST), LB_SETSEL, TRUE, 1,
                                         SMTO_ABORTIFHUNG, 2000, NULL);
                     Shot("2-custom-list", dlg);

@@ -399,6 +399,26 @@ ChildRun RunChild(const std::string &program, const std::string &args,
     return run;
 }
 
+std::vector<std::string> ChildListLines(HWND dlg, int id)
+{
+    std::vector<std::string> lines;
+    HWND list = GetDlgItem(dlg, id);
+    DWORD_PTR count = 0;
+    SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+    for (DWORD_PTR i = 0; i < count; i++) {
+        // Wine hands an ANSI LB_GETTEXT from another process back in UTF-16.
+        DWORD_PTR len = 0;
+        SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &len);
+        std::vector<WCHAR> wide(len + 1);
+        SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide.data(), SMTO_ABORTIFHUNG, 2000, NULL);
+        wide[len] = 0;
+        std::vector<char> buf(4 * len + 1);
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buf.data(), (int)buf.size(), NULL, NULL);
+        lines.push_back(buf.data());
+    }
+    return lines;
+}
+
 // --- answering this thread's own modal dialogs ----------------------------
 
 static HHOOK AnswerHook;

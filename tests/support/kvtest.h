@@ -106,6 +106,9 @@ ChildRun RunChild(const std::string &program, const std::string &args,
                   std::vector<DialogAnswer> answers, DWORD timeoutMs = 90000,
                   const std::string &currentDir = "");
 
+// The lines of list box id in another process's dialog dlg.
+std::vector<std::string> ChildListLines(HWND dlg, int id);
+
 // In-process: answers the next modal dialogs created on this thread (message
 // boxes, DialogBox) by clicking the given ids in order. Call StopAnswering
 // when done; it returns how many answers were left unused.
