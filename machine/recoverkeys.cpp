@@ -78,12 +78,7 @@ int KeepValue(HKEY rootKey, const char *keyName, const char *key, const char *na
 
 int KeepKey(const char *keyName)
 {
-    if (!RecoveryOpen())
-        return 1;
-    Line l = {};
-    PutField(&l, "KEY");
-    PutField(&l, keyName);
-    return WriteLine(&l);
+    return KeepNamed("KEY", keyName);
 }
 
 // Sub-keys first, then the key's values, then the key: undone from the end,

@@ -19,6 +19,9 @@ void PutField(Line *l, const char *text);
 // only writes it); frees it. Result 1 when it is there, else 0 (last error
 // ERROR_DISK_FULL).
 int WriteLine(Line *l);
+// Writes the two-field line "kind<TAB>name" when a store is open; result as
+// WriteLine's, 1 when nothing is kept.
+int KeepNamed(const char *kind, const char *name);
 // Whether this run keeps what it changes: /K, a store open, not a preview.
 int RecoveryOpen(void);
 // The CRC-32 of n more bytes (start with 0xFFFFFFFF, invert at the end).

@@ -423,14 +423,19 @@ int KeepFileCopyBytes(const char *path, const void *next, size_t nextLen)
     return KeepCopyWithMark(path, after);
 }
 
-int KeepFolder(const char *path)
+int KeepNamed(const char *kind, const char *name)
 {
     if (!RecoveryOpen())
         return 1;
     Line l = {};
-    PutField(&l, "DIR");
-    PutField(&l, path);
+    PutField(&l, kind);
+    PutField(&l, name);
     return WriteLine(&l);
+}
+
+int KeepFolder(const char *path)
+{
+    return KeepNamed("DIR", path);
 }
 
 int KeepFileBeforeCut(const char *path, unsigned long length)
